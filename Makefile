@@ -1,0 +1,78 @@
+# The two commands a newcomer needs: `make demo` and `make test`. Everything
+# else here is what those two are made of.
+SHELL := /bin/bash
+.DEFAULT_GOAL := build
+
+JOBS ?= $(shell nproc)
+CMAKE_COMMON := -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+ifeq ($(CI),true)
+CMAKE_COMMON += -DHOERSPUR_WERROR=ON
+FUZZ_SEKUNDEN ?= 30
+else
+FUZZ_SEKUNDEN ?= 15
+endif
+
+.PHONY: deps build build-asan build-tsan build-fuzz build-release test test-normal test-asan \
+        test-tsan fuzz bench demo format clean
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake -S . -B build $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	ninja -C build -j$(JOBS)
+
+build-asan: deps
+	cmake -S . -B build-asan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DHOERSPUR_SANITIZE=address >/dev/null
+	ninja -C build-asan -j$(JOBS)
+
+build-tsan: deps
+	cmake -S . -B build-tsan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOERSPUR_SANITIZE=thread >/dev/null
+	ninja -C build-tsan -j$(JOBS)
+
+build-fuzz: deps
+	cmake -S . -B build-fuzz $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOERSPUR_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	ninja -C build-fuzz -j$(JOBS)
+
+build-release: deps
+	cmake -S . -B build-release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	ninja -C build-release -j$(JOBS)
+
+test-normal: build
+	cd build && ctest --output-on-failure -j$(JOBS)
+
+test-asan: build-asan
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+
+test-tsan: build-tsan
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -j$(JOBS)
+
+# Every fuzz target runs for a bounded time from an empty corpus in a scratch folder.
+fuzz: build-fuzz
+	@set -e; ziele=$$(cat build-fuzz/fuzz-targets.txt | tr ';' ' '); \
+	for z in $$ziele; do \
+	  echo "== fuzz $$z ($(FUZZ_SEKUNDEN) s)"; \
+	  korpus=$$(mktemp -d); \
+	  build-fuzz/$$(cd build-fuzz && find . -name $$z -type f -executable | head -n1) \
+	    -max_total_time=$(FUZZ_SEKUNDEN) -print_final_stats=0 -close_fd_mask=3 $$korpus 2>&1 | tail -n 3; \
+	  rm -rf $$korpus; \
+	done
+
+test: test-normal test-asan test-tsan fuzz
+	@echo "make test: normal, address+undefined and thread builds passed; fuzz targets ran $(FUZZ_SEKUNDEN) s each"
+
+bench: build-release
+	@set -e; for b in $$(cat build-release/bench-targets.txt | tr ';' ' '); do \
+	  build-release/$$(cd build-release && find . -name $$b -type f -executable | head -n1); \
+	done
+
+demo: build
+	@scripts/demo
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz build-release

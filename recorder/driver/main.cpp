@@ -1,0 +1,32 @@
+// hoerspur: records the microphone ("me") and the system audio ("them") of a call.
+// main only parses the command line and hands over to the selected mode.
+#include <cstdio>
+#include <cstdlib>
+
+#include "recorder/driver/config.h"
+#include "recorder/driver/ereignisse.h"
+
+int main(int argc, char** argv) {
+    using namespace hoerspur;
+    cfg = parseArgs(argc, argv);
+
+    // Mode selection: the first matching rule decides.
+    if (cfg.echoDatei.size() == 3) {
+        log("[hoerspur] --echo-datei: in diesem Build noch nicht verfuegbar");
+        return 2;
+    }
+    if (cfg.zeitachseTest) {
+        log("[hoerspur] --zeitachse-test: in diesem Build noch nicht verfuegbar");
+        return 2;
+    }
+    if (cfg.fensterWahl) {
+        log("[hoerspur] --fenster-wahl: in diesem Build noch nicht verfuegbar");
+        return 2;
+    }
+    if (cfg.fensterProbe) {
+        log("[hoerspur] --fenster-probe: in diesem Build noch nicht verfuegbar");
+        return 2;
+    }
+    log("[hoerspur] Aufnahme: in diesem Build noch nicht verfuegbar");
+    return 0;
+}
