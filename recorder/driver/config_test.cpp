@@ -120,7 +120,7 @@ TEST(ParseArgs, NumbersFollowTheWholeArgumentCLocaleRule) {
         EXPECT_EQ(parse({"--chunk", schlecht}).chunkSeconds, 25.0) << '"' << schlecht << '"';
     }
     // A rejected number still consumes its value argument.
-    EXPECT_FALSE(parse({"--chunk", "x", "--no-video"}).video == false);
+    EXPECT_FALSE(parse({"--chunk", "x", "--no-video"}).video);
 }
 
 TEST(ParseArgs, UnusableNumbersAreRejectedLikeUnreadableOnes) {
@@ -145,7 +145,7 @@ TEST(ParseArgs, MissingValueAtTheEnd) {
     EXPECT_EQ(parse({"--echo-datei", "a", "b"}).echoDatei, (std::vector<std::string>{"a", "b"}));
     EXPECT_TRUE(parse({"--echo-datei", "a", "b", "c", "--echo-datei"}).echoDatei.empty());
     // Parsing ends at the incomplete option: nothing after it is looked at.
-    EXPECT_TRUE(parse({"--echo-datei", "--zeitachse-test"}).zeitachseTest == false);
+    EXPECT_FALSE(parse({"--echo-datei", "--zeitachse-test"}).zeitachseTest);
 }
 
 }  // namespace

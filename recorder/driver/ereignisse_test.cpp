@@ -1,5 +1,6 @@
 #include "recorder/driver/ereignisse.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -16,6 +17,9 @@ namespace {
 class Mitschnitt {
   public:
     Mitschnitt() : ereignisse_(memfd_create("ereignisse", 0)), logZeilen_(memfd_create("log", 0)) {
+        // Appending, like a log file the host redirects into: each write lands whole.
+        fcntl(ereignisse_, F_SETFL, O_APPEND);
+        fcntl(logZeilen_, F_SETFL, O_APPEND);
         alt_ = setzeAusgabeziele({ereignisse_, logZeilen_});
     }
     ~Mitschnitt() {
