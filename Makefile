@@ -51,13 +51,16 @@ test-tsan: build-tsan
 
 # Every fuzz target runs for a bounded time from an empty corpus in a scratch folder.
 fuzz: build-fuzz
-	@set -e; ziele=$$(cat build-fuzz/fuzz-targets.txt | tr ';' ' '); \
+	@set -e; ziele=$$(tr ';' ' ' < build-fuzz/fuzz-targets.txt); \
 	for z in $$ziele; do \
-	  echo "== fuzz $$z ($(FUZZ_SEKUNDEN) s)"; \
-	  korpus=$$(mktemp -d); \
-	  build-fuzz/$$(cd build-fuzz && find . -name $$z -type f -executable | head -n1) \
-	    -max_total_time=$(FUZZ_SEKUNDEN) -print_final_stats=0 -close_fd_mask=3 $$korpus 2>&1 | tail -n 3; \
-	  rm -rf $$korpus; \
+	  programm=build-fuzz/$$(cd build-fuzz && find . -name $$z -type f -executable | head -n1); \
+	  korpus=$$(mktemp -d); protokoll=$$(mktemp); \
+	  if $$programm -max_total_time=$(FUZZ_SEKUNDEN) -close_fd_mask=1 $$korpus >$$protokoll 2>&1; then \
+	    echo "fuzz $$z: $$(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' $$protokoll | tail -n1)s, no finding"; \
+	    rm -rf $$korpus $$protokoll; \
+	  else \
+	    tail -n 60 $$protokoll; echo "fuzz $$z: FAILED (log $$protokoll, inputs in $$korpus)"; exit 1; \
+	  fi; \
 	done
 
 test: test-normal test-asan test-tsan fuzz
