@@ -1,0 +1,98 @@
+#include "recorder/audiofiles/roh_wav.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace hoerspur {
+namespace {
+
+constexpr std::chrono::seconds KOPF_INTERVALL{5};
+
+// Writes all of `daten` at `offset`, resuming after short writes and signals.
+bool schreibeAllesBei(int fd, const std::uint8_t* daten, std::size_t anzahl, std::uint64_t offset) {
+    while (anzahl > 0) {
+        const ssize_t n = ::pwrite(fd, daten, anzahl, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        daten += n;
+        anzahl -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<RohWav> RohWav::oeffnen(std::string pfad, std::int64_t rateHz,
+                                        std::uint64_t maxDatenBytes, Uhr uhr) {
+    if (rateHz < 1 || rateHz > MAX_RATE_HZ) return nullptr;
+    const int fd = ::open(pfad.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    const WavKopf leer = wavKopf(static_cast<std::uint32_t>(rateHz), 0, maxDatenBytes);
+    if (!schreibeAllesBei(fd, leer.data(), leer.size(), 0)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<RohWav>(new RohWav(
+        std::move(pfad), fd, static_cast<std::uint32_t>(rateHz), maxDatenBytes, std::move(uhr)));
+}
+
+RohWav::RohWav(std::string pfad, int fd, std::uint32_t rateHz, std::uint64_t maxDatenBytes, Uhr uhr)
+    : pfad_(std::move(pfad)),
+      rateHz_(rateHz),
+      maxDatenBytes_(maxDatenBytes),
+      uhr_(std::move(uhr)),
+      fd_(fd),
+      letzterKopf_(uhr_()) {}
+
+RohWav::~RohWav() {
+    schliessen();
+}
+
+WavKopf RohWav::kopf(std::int64_t rateHz, std::uint32_t bytes) {
+    return wavKopf(static_cast<std::uint32_t>(rateHz), bytes);
+}
+
+void RohWav::schreiben(std::span<const float> samples) {
+    if (fd_ < 0 || samples.empty()) return;
+    puffer_.resize(2 * samples.size());
+    std::uint8_t* ziel = puffer_.data();
+    for (const float s : samples) {
+        const auto wert = static_cast<std::uint16_t>(alsInt16(s));
+        ziel[0] = static_cast<std::uint8_t>(wert);
+        ziel[1] = static_cast<std::uint8_t>(wert >> 8);
+        ziel += 2;
+    }
+    // Written at the counted end, not at the file's end: after a failed (partial)
+    // write the next block lands on a whole-sample boundary again.
+    if (schreibeAllesBei(fd_, puffer_.data(), puffer_.size(), WAV_KOPF_BYTES + bytes_)) {
+        bytes_ += puffer_.size();
+    }
+    if (uhr_() - letzterKopf_ > KOPF_INTERVALL) kopfNachtragen();
+}
+
+void RohWav::schliessen() {
+    if (fd_ < 0) return;
+    kopfNachtragen();
+    // Drops the tail of a write that failed half-way; a no-op otherwise.
+    if (::ftruncate(fd_, static_cast<off_t>(WAV_KOPF_BYTES + bytes_)) != 0) {
+        // Nothing to repair: the header already declares only whole blocks.
+    }
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void RohWav::kopfNachtragen() {
+    if (fd_ < 0) return;
+    letzterKopf_ = uhr_();
+    const WavKopf k = wavKopf(rateHz_, bytes_, maxDatenBytes_);
+    (void)schreibeAllesBei(fd_, &k[WAV_OFFSET_RIFF_GROESSE], 4, WAV_OFFSET_RIFF_GROESSE);
+    (void)schreibeAllesBei(fd_, &k[WAV_OFFSET_DATEN_GROESSE], 4, WAV_OFFSET_DATEN_GROESSE);
+}
+
+}  // namespace hoerspur

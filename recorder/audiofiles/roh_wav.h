@@ -1,0 +1,75 @@
+// One long mono 16-bit WAV file written block by block while the recording runs (the
+// raw microphone file). The header's two size fields are patched whenever more than
+// five seconds have passed since the last patch and once more at close, so that a
+// file cut off by a crash declares all but the last few seconds.
+//
+// Past the 32-bit size limit the samples keep being appended and both size fields
+// are saturated (see wav_datei.h); no audio is dropped.
+//
+// Thread: not thread-safe; one serial context at a time (the microphone path, then
+// the stop sequence). The object owns its file descriptor.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "recorder/audiofiles/wav_datei.h"
+
+namespace hoerspur {
+
+class RohWav {
+  public:
+    using Uhr = std::function<std::chrono::steady_clock::time_point()>;
+
+    // Creates or replaces `pfad` and writes a header that declares no samples.
+    // nullptr when the file cannot be created or written, or `rateHz` lies outside
+    // 1 ... MAX_RATE_HZ. `maxDatenBytes` and `uhr` exist for tests.
+    static std::unique_ptr<RohWav> oeffnen(std::string pfad, std::int64_t rateHz,
+                                           std::uint64_t maxDatenBytes = MAX_DATEN_BYTES,
+                                           Uhr uhr = std::chrono::steady_clock::now);
+
+    // Closes like schliessen(), so a forgotten close still leaves true size fields.
+    ~RohWav();
+    RohWav(const RohWav&) = delete;
+    RohWav& operator=(const RohWav&) = delete;
+
+    // Appends the samples with one write; no-op when closed or empty. A failed write
+    // is not reported; its partial bytes are overwritten by the next block so the
+    // file stays aligned to whole samples. Reuses one conversion buffer that grows
+    // to the largest block seen.
+    void schreiben(std::span<const float> samples);
+
+    // Patches the header and closes the file; later calls of schreiben() and
+    // schliessen() do nothing.
+    void schliessen();
+
+    // The header for `bytes` of samples; `rateHz` in 1 ... MAX_RATE_HZ.
+    static WavKopf kopf(std::int64_t rateHz, std::uint32_t bytes);
+
+    const std::string& pfad() const { return pfad_; }
+    // Sample bytes written so far (not limited to 32 bits).
+    std::uint64_t bytes() const { return bytes_; }
+
+  private:
+    RohWav(std::string pfad, int fd, std::uint32_t rateHz, std::uint64_t maxDatenBytes, Uhr uhr);
+    void kopfNachtragen();
+
+    // fest nach dem Bau
+    const std::string pfad_;
+    const std::uint32_t rateHz_;
+    const std::uint64_t maxDatenBytes_;
+    const Uhr uhr_;
+
+    // Zustand der Datei
+    int fd_;  // -1 once closed
+    std::uint64_t bytes_ = 0;
+    std::chrono::steady_clock::time_point letzterKopf_;
+    std::vector<std::uint8_t> puffer_;
+};
+
+}  // namespace hoerspur
