@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "recorder/capture/zeitachsen_selbsttest.h"
 #include "recorder/driver/config.h"
 #include "recorder/driver/ereignisse.h"
 
@@ -15,10 +16,7 @@ int main(int argc, char** argv) {
         log("[hoerspur] --echo-datei: in diesem Build noch nicht verfuegbar");
         return 2;
     }
-    if (cfg.zeitachseTest) {
-        log("[hoerspur] --zeitachse-test: in diesem Build noch nicht verfuegbar");
-        return 2;
-    }
+    if (cfg.zeitachseTest) return zeitachsenSelbsttest();
     if (cfg.fensterWahl) {
         log("[hoerspur] --fenster-wahl: in diesem Build noch nicht verfuegbar");
         return 2;
