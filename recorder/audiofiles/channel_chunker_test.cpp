@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -220,13 +221,21 @@ void ChunkerTest::pruefeNebenlaeufig(bool turnMode) {
         x[i] = (1000.5f + static_cast<float>(i % 30000)) / 32767.0f;  // survives writing exactly
     }
     neu(turnMode, 1.0);
+    std::atomic<bool> laeuft = false;
+    std::atomic<bool> gefuettert = false;
     std::thread zweiter([&] {
-        for (int i = 0; i < 100; ++i) {
+        laeuft = true;
+        while (!gefuettert) {
             c->finalizeRemainder();
             std::this_thread::yield();
         }
     });
-    fuettere(x, 97);
+    while (!laeuft) std::this_thread::yield();
+    for (std::size_t i = 0; i < x.size(); i += 97) {
+        c->append(std::span(x).subspan(i, std::min<std::size_t>(97, x.size() - i)));
+        std::this_thread::yield();
+    }
+    gefuettert = true;
     zweiter.join();
     c->finalizeRemainder();
     std::vector<float> zusammen;
