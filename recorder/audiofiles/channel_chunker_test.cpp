@@ -46,8 +46,11 @@ class ChunkerTest : public ::testing::Test {
         ::close(unsere.logFd);
         std::filesystem::remove_all(ordner);
     }
-    void neu(bool turnMode, double chunkSeconds = 10.0, double rate = 16000.0) {
-        c = std::make_unique<ChannelChunker>("me", ordner, rate, chunkSeconds, turnMode);
+    // A new chunker for channel "me" at 16 kHz, writing into an empty folder.
+    void neu(bool turnMode, double chunkSeconds = 10.0) {
+        std::filesystem::remove_all(ordner);
+        std::filesystem::create_directories(ordner);
+        c = std::make_unique<ChannelChunker>("me", ordner, 16000.0, chunkSeconds, turnMode);
     }
     // Feeds in blocks of `block` samples, as a capture does.
     void fuettere(const std::vector<float>& x, std::size_t block = 160) {
@@ -90,8 +93,6 @@ TEST_F(ChunkerTest, FixedModeCutsAtQuietestFrameOfTheWindow) {
         {{172480}, 172560}, {{147040, 172640}, 147280},  // quiet frames just outside the window
     };
     for (const auto& [leise, schnitt] : faelle) {
-        std::filesystem::remove_all(ordner);
-        std::filesystem::create_directories(ordner);
         std::vector<float> x = laut(172800);
         for (const std::size_t s : leise) std::fill_n(x.begin() + s, 160, 0.01f);
         neu(false);
@@ -116,8 +117,6 @@ TEST_F(ChunkerTest, TurnModeCutsInTheMiddleOfTheFirstPause) {
 TEST_F(ChunkerTest, TurnModeForcesACutAtTheQuietestFrameNearMax) {
     const std::pair<int, int> faelle[] = {{0, 38480}, {49920, 50000}};
     for (const auto& [leise, schnitt] : faelle) {
-        std::filesystem::remove_all(ordner);
-        std::filesystem::create_directories(ordner);
         auto x = laut(64000);
         if (leise > 0) std::fill_n(x.begin() + leise, 160, 0.05f);
         neu(true);

@@ -85,147 +85,93 @@ TEST_F(WavSchreibenTest, FailuresThrowWithErrnoAndPath) {
 }
 
 TEST(WavKopfTest, SaturatesBothSizeFieldsAboveTheLimit) {
-    const auto feld = [](const WavKopf& k, std::size_t o) {
-        return k[o] | k[o + 1] << 8 | k[o + 2] << 16 | static_cast<std::uint32_t>(k[o + 3]) << 24;
-    };
-    EXPECT_EQ(feld(wavKopf(8000, MAX_DATEN_BYTES), 4), 0xFFFFFFFFu);
-    EXPECT_EQ(feld(wavKopf(8000, MAX_DATEN_BYTES), 40), MAX_DATEN_BYTES);
-    EXPECT_EQ(feld(wavKopf(8000, MAX_DATEN_BYTES + 2), 40), 0xFFFFFFFFu);
-    EXPECT_EQ(feld(wavKopf(8000, 100, 100), 40), 100u);
-    EXPECT_EQ(feld(wavKopf(8000, 102, 100), 4), 0xFFFFFFFFu);
-    EXPECT_EQ(feld(wavKopf(8000, 102, 100), 40), 0xFFFFFFFFu);
+    EXPECT_EQ(wavKopf(8000, MAX_DATEN_BYTES)[4], 0xFF);  // RIFF size just fits
+    EXPECT_EQ(wavKopf(8000, MAX_DATEN_BYTES)[40], 0xDB);
+    EXPECT_EQ(wavKopf(8000, MAX_DATEN_BYTES + 2)[40], 0xFF);
 }
 
 // Files as other tools lay them out, built byte by byte.
-class WavLesenTest : public ::testing::Test {
-  protected:
-    void text(const char* s) { b.insert(b.end(), s, s + 4); }
-    void u16(unsigned v) { b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); }
-    void u32(std::uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
+struct Bytes {
+    Bytes& text(const char* s) { return v.insert(v.end(), s, s + 4), *this; }
+    Bytes& u16(unsigned x) {
+        return v.insert(v.end(), {std::uint8_t(x), std::uint8_t(x >> 8)}), *this;
     }
-    void riff(const char* magie = "RIFF") {
-        text(magie);
-        u32(0);
-        text("WAVE");
-    }
-    void kopf(const char* id, std::uint32_t groesse) {
-        text(id);
-        u32(groesse);
-    }
-    void fuelle(std::size_t n) { b.insert(b.end(), n, 'x'); }
-    void fmt(unsigned tag, unsigned kanaele, unsigned bits, std::uint32_t groesse = 16) {
-        kopf("fmt ", groesse);
-        u16(tag);
-        u16(kanaele);
-        u32(16000);
-        u32(16000 * kanaele * bits / 8);
-        u16(kanaele * bits / 8);
-        u16(bits);
-        fuelle(groesse - 16);
+    Bytes& u32(std::uint32_t x) { return u16(x & 0xFFFF).u16(x >> 16); }
+    Bytes& riff(const char* magie = "RIFF") { return text(magie).u32(0).text("WAVE"); }
+    Bytes& kopf(const char* id, std::uint32_t groesse) { return text(id).u32(groesse); }
+    Bytes& fuelle(std::size_t n) { return v.insert(v.end(), n, 'x'), *this; }
+    Bytes& fmt(unsigned tag, unsigned kanaele, unsigned bits, std::uint32_t groesse = 16) {
+        kopf("fmt ", groesse).u16(tag).u16(kanaele).u32(16000).u32(16000 * kanaele * bits / 8);
+        return u16(kanaele * bits / 8).u16(bits).fuelle(groesse - 16);
     }
     // WAVE_FORMAT_EXTENSIBLE as sox writes it for more than two channels or 16 bits.
-    void fmtExtensible(unsigned kanaele, unsigned bits, std::uint8_t subformat) {
-        fmt(0xFFFE, kanaele, bits, 40);
-        b.resize(b.size() - 24);
-        u16(22);
-        u16(bits);
-        u32(0);
-        b.insert(b.end(),
+    Bytes& fmtExtensible(unsigned kanaele, unsigned bits, std::uint8_t subformat) {
+        kopf("fmt ", 40).u16(0xFFFE).u16(kanaele).u32(16000).u32(16000 * kanaele * bits / 8);
+        u16(kanaele * bits / 8).u16(bits).u16(22).u16(bits).u32(0);
+        v.insert(v.end(),
                  {subformat, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71});
-        kopf("fact", 4);
-        u32(16);
+        return kopf("fact", 4).u32(16);
     }
-    void daten(std::vector<int> samples, std::optional<std::uint32_t> groesse = {}) {
+    Bytes& daten(std::vector<int> samples, std::optional<std::uint32_t> groesse = {}) {
         kopf("data", groesse.value_or(2 * samples.size()));
         for (const int s : samples) u16(static_cast<unsigned>(s));
+        return *this;
     }
-    void setzeU32(std::size_t offset, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) b[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    Bytes& setzeU32(std::size_t offset, std::uint32_t x) {
+        for (int i = 0; i < 4; ++i) v[offset + i] = static_cast<std::uint8_t>(x >> (8 * i));
+        return *this;
     }
-    std::optional<std::vector<float>> lies() const { return liesWavAusBytes(b); }
-    std::vector<std::uint8_t> b;
+    std::optional<std::vector<float>> lies() const { return liesWavAusBytes(v); }
+    std::vector<std::uint8_t> v;
 };
 
 const std::vector<int> ZEHN = {1, -2, 3, -4, 5, -6, 7, -8, 9, -32768};
 
-TEST_F(WavLesenTest, ReadsFirstChannelOfEveryFrame) {
-    riff();
-    fmt(1, 2, 16);
-    daten({100, -1, -200, -1, 32767, -1, 5});  // half a frame at the end
-    EXPECT_EQ(lies(), alsFloat({100, -200, 32767}));
-    b.clear();
-    riff();
-    fmtExtensible(3, 16, 0x01);
-    daten({1, 2, 3, -4, 5, 6, 7, 8, 9, 10});
-    EXPECT_EQ(lies(), alsFloat({1, -4, 7}));
+TEST(WavLesenTest, ReadsFirstChannelOfEveryFrame) {
+    // Half a frame at the end is not read.
+    EXPECT_EQ(Bytes().riff().fmt(1, 2, 16).daten({100, -1, -200, -1, 32767, -1, 5}).lies(),
+              alsFloat({100, -200, 32767}));
+    EXPECT_EQ(
+        Bytes().riff().fmtExtensible(3, 16, 0x01).daten({1, 2, 3, -4, 5, 6, 7, 8, 9, 10}).lies(),
+        alsFloat({1, -4, 7}));
 }
 
-TEST_F(WavLesenTest, SkipsForeignChunksAndPadBytes) {
-    riff();
-    kopf("JUNK", 28);
-    fuelle(28);
-    fmt(1, 1, 16);
-    kopf("LIST", 25);
-    text("INFO");
-    text("ISFT");
-    u32(13);
-    fuelle(13);
-    fuelle(1);
-    kopf("bext", 3);
-    fuelle(4);
-    kopf("\xE4\xF6\xFC\xDF", 1);
-    fuelle(2);
-    daten(ZEHN);
-    EXPECT_EQ(lies(), alsFloat({1, -2, 3, -4, 5, -6, 7, -8, 9, -32768}));
+TEST(WavLesenTest, SkipsForeignChunksAndPadBytes) {
+    Bytes b;
+    b.riff().kopf("JUNK", 28).fuelle(28).fmt(1, 1, 16);
+    b.kopf("LIST", 25).text("INFO").text("ISFT").u32(13).fuelle(13).fuelle(1);  // pad byte
+    b.kopf("bext", 3).fuelle(4).kopf("\xE4\xF6\xFC\xDF", 1).fuelle(2).daten(ZEHN);
+    EXPECT_EQ(b.lies(), alsFloat({1, -2, 3, -4, 5, -6, 7, -8, 9, -32768}));
 }
 
-TEST_F(WavLesenTest, RefusesAllButSixteenBitIntegerPcm) {
-    const auto mit = [&](auto formatKopf) {
-        b.clear();
-        riff();
-        formatKopf();
-        daten(ZEHN);
-        return lies().has_value();
-    };
-    EXPECT_FALSE(mit([&] { fmt(1, 1, 8); }));
-    EXPECT_FALSE(mit([&] { fmt(1, 1, 24); }));
-    EXPECT_FALSE(mit([&] { fmt(3, 1, 32, 18); }));  // float, as sox writes it
-    EXPECT_FALSE(mit([&] { fmtExtensible(1, 24, 0x01); }));
-    EXPECT_FALSE(mit([&] { fmtExtensible(1, 16, 0x03); }));  // float subformat
-    EXPECT_FALSE(mit([&] {
-        fmt(1, 1, 16);
-        b.resize(b.size() - 2);
-        setzeU32(16, 14);
-    }));
-    EXPECT_TRUE(mit([&] { fmt(1, 1, 16, 18); }));
-    EXPECT_TRUE(mit([&] { kopf("JUNK", 0); }));  // no format chunk: mono 16-bit
-    EXPECT_TRUE(mit([&] { fmt(1, 0, 16); }));    // zero channels count as one
-    EXPECT_EQ(lies()->size(), 10u);
+TEST(WavLesenTest, RefusesAllButSixteenBitIntegerPcm) {
+    const auto mit = [](Bytes b) { return b.daten(ZEHN).lies().has_value(); };
+    EXPECT_FALSE(mit(Bytes().riff().fmt(1, 1, 8)));
+    EXPECT_FALSE(mit(Bytes().riff().fmt(1, 1, 24)));
+    EXPECT_FALSE(mit(Bytes().riff().fmt(3, 1, 32, 18)));  // float, as sox writes it
+    EXPECT_FALSE(mit(Bytes().riff().fmtExtensible(1, 24, 0x01)));
+    EXPECT_FALSE(mit(Bytes().riff().fmtExtensible(1, 16, 0x03)));  // float subformat
+    EXPECT_FALSE(mit(Bytes().riff().kopf("fmt ", 14).u16(1).u16(1).u32(16000).u32(32000).u16(2)));
+    EXPECT_TRUE(mit(Bytes().riff().fmt(1, 1, 16, 18)));
+    EXPECT_TRUE(mit(Bytes().riff().kopf("JUNK", 0)));  // no format chunk: mono 16-bit
+    EXPECT_EQ(Bytes().riff().fmt(1, 0, 16).daten(ZEHN).lies()->size(), 10u);  // 0 channels: 1
 }
 
-TEST_F(WavLesenTest, DataRegionEndsAtSizeFieldOrFileEnd) {
-    riff();
-    fmt(1, 1, 16);
-    daten(ZEHN, 1000);
-    EXPECT_EQ(lies()->size(), 10u);
-    setzeU32(40, 0xFFFFFFFF);
-    EXPECT_EQ(lies()->size(), 10u);
-    setzeU32(40, 7);  // a header patched before the last three and a half samples
-    EXPECT_EQ(lies(), alsFloat({1, -2, 3}));
+TEST(WavLesenTest, DataRegionEndsAtSizeFieldOrFileEnd) {
+    Bytes b;
+    b.riff().fmt(1, 1, 16).daten(ZEHN, 1000);
+    EXPECT_EQ(b.lies()->size(), 10u);
+    EXPECT_EQ(b.setzeU32(40, 0xFFFFFFFF).lies()->size(), 10u);
+    // A header patched before the last three and a half samples.
+    EXPECT_EQ(b.setzeU32(40, 7).lies(), alsFloat({1, -2, 3}));
 }
 
-TEST_F(WavLesenTest, EveryTruncationIsRefusedOrAWholeFramePrefix) {
-    riff();
-    fmt(1, 2, 16);
-    kopf("LIST", 5);
-    fuelle(6);
-    daten(ZEHN);
-    const std::vector<std::uint8_t> ganz = b;
-    for (std::size_t n = 0; n <= ganz.size(); ++n) {
-        b.assign(ganz.begin(), ganz.begin() + static_cast<std::ptrdiff_t>(n));
-        const auto r = lies();
+TEST(WavLesenTest, EveryTruncationIsRefusedOrAWholeFramePrefix) {
+    const Bytes ganz = Bytes().riff().fmt(1, 2, 16).kopf("LIST", 5).fuelle(6).daten(ZEHN);
+    for (std::size_t n = 0; n <= ganz.v.size(); ++n) {
+        Bytes b = ganz;
+        b.v.resize(n);
+        const auto r = b.lies();
         ASSERT_EQ(r.has_value(), n >= 58) << n;
         if (r) {
             EXPECT_EQ(r->size(), (n - 58) / 4) << n;
@@ -233,34 +179,23 @@ TEST_F(WavLesenTest, EveryTruncationIsRefusedOrAWholeFramePrefix) {
     }
 }
 
-TEST_F(WavLesenTest, SizeFieldsNearTwoToTheThirtyTwoNeitherWrapNorLoop) {
-    riff();
-    kopf("JUNK", 0xFFFFFFF8);
-    fmt(1, 1, 16);
-    daten(ZEHN);  // 12 + 8 + s wraps to 12
-    EXPECT_FALSE(lies());
-    setzeU32(16, 0xFFFFFFFF);
-    EXPECT_FALSE(lies());
+TEST(WavLesenTest, SizeFieldsNearTwoToTheThirtyTwoNeitherWrapNorLoop) {
+    Bytes b;
+    b.riff().kopf("JUNK", 0xFFFFFFF8).fmt(1, 1, 16).daten(ZEHN);  // 12 + 8 + s wraps to 12
+    EXPECT_FALSE(b.lies());
+    EXPECT_FALSE(b.setzeU32(16, 0xFFFFFFFF).lies());
 }
 
-TEST_F(WavLesenTest, Rf64TakesTheDataSizeFromDs64) {
-    riff("RF64");
-    setzeU32(4, 0xFFFFFFFF);
-    kopf("ds64", 28);
-    u32(200);
-    u32(0);
-    u32(2 * 6);
-    u32(0);
-    u32(6);
-    u32(0);
-    u32(0);
-    fmt(1, 1, 16);
-    daten(ZEHN, 0xFFFFFFFF);
-    setzeU32(b.size() - 8, 0x5453494C);  // "LIST"
-    EXPECT_EQ(lies(), alsFloat({1, -2, 3, -4, 5, -6}));
+TEST(WavLesenTest, Rf64TakesTheDataSizeFromDs64) {
+    Bytes b;
+    b.riff("RF64").setzeU32(4, 0xFFFFFFFF);
+    b.kopf("ds64", 28).u32(200).u32(0).u32(2 * 6).u32(0).u32(6).u32(0).u32(0);
+    b.fmt(1, 1, 16).daten(ZEHN, 0xFFFFFFFF);
+    b.setzeU32(b.v.size() - 8, 0x5453494C);  // a "LIST" chunk behind six samples
+    EXPECT_EQ(b.lies(), alsFloat({1, -2, 3, -4, 5, -6}));
 }
 
-TEST(WavLesenDateiTest, MissingFileOrFolderIsUnreadable) {
+TEST(WavLesenTest, MissingFileOrFolderIsUnreadable) {
     EXPECT_FALSE(liesWav("/nicht/vorhanden.wav"));
     EXPECT_FALSE(liesWav(std::filesystem::temp_directory_path().string()));
 }
