@@ -1,0 +1,198 @@
+#include "recorder/echo/echo_strecke.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "recorder/echo/test_gespraech.h"
+
+namespace hoerspur {
+namespace {
+
+// Runs an echo path over whole signals in chunks of `stueck` samples, alternating
+// reference and microphone, and collects what it hands on.
+class Strecke {
+  public:
+    explicit Strecke(bool nachfilter = true) : strecke(20) {
+        strecke.nachfilter(nachfilter);
+        strecke.ausgabe = [this](std::span<const float> s, std::span<const bool> f) {
+            EXPECT_EQ(s.size(), f.size());
+            aus.insert(aus.end(), s.begin(), s.end());
+            sprache.insert(sprache.end(), f.begin(), f.end());
+        };
+    }
+
+    void spieleAb(const std::vector<float>& ref, const std::vector<float>& mik,
+                  std::size_t stueck) {
+        for (std::size_t i = 0; i < std::max(ref.size(), mik.size()); i += stueck) {
+            if (i < ref.size())
+                strecke.referenz({ref.data() + i, std::min(stueck, ref.size() - i)});
+            if (i < mik.size()) strecke.mikro({mik.data() + i, std::min(stueck, mik.size() - i)});
+        }
+    }
+
+    EchoStrecke strecke;
+    std::vector<float> aus;
+    std::vector<bool> sprache;
+};
+
+TEST(EchoStrecke, OutputMatchesTheMicrophoneSampleForSample) {
+    for (bool nachfilter : {true, false}) {
+        for (std::size_t stueck : {std::size_t{4800}, std::size_t{37}, std::size_t{1000}}) {
+            SCOPED_TRACE(testing::Message() << nachfilter << " " << stueck);
+            // A click at a known place in an otherwise silent microphone.
+            std::vector<float> mik(16000 * 2 + 77, 0.0f);
+            mik[10000] = 0.5f;
+            Strecke s(nachfilter);
+            s.spieleAb(std::vector<float>(mik.size(), 0.0f), mik, stueck);
+            s.strecke.abschliessen();
+            ASSERT_EQ(s.aus.size(), mik.size());
+            ASSERT_EQ(s.sprache.size(), mik.size());
+            const auto spitze = std::max_element(s.aus.begin(), s.aus.end(), [](float a, float b) {
+                return std::fabs(a) < std::fabs(b);
+            });
+            EXPECT_EQ(spitze - s.aus.begin(), 10000);
+            EXPECT_NEAR(*spitze, 0.5f * 0.982f, 0.01f);
+        }
+    }
+}
+
+TEST(EchoStrecke, MicrophoneWithoutReferenceWaits8000SamplesThenCountsEachBlock) {
+    Strecke s(false);
+    s.strecke.mikro(std::vector<float>(7999, 0.1f));
+    EXPECT_TRUE(s.aus.empty());
+    s.strecke.mikro(std::vector<float>(1, 0.1f));
+    // 8000 ahead: all 31 complete blocks go.
+    EXPECT_EQ(s.aus.size(), 31u * 256);
+    EXPECT_EQ(s.strecke.ohneReferenz(), 31);
+    s.strecke.abschliessen();
+    EXPECT_EQ(s.aus.size(), 8000u);
+    EXPECT_EQ(s.strecke.ohneReferenz(), 31);  // the padded last block has no reference either
+}
+
+TEST(EchoStrecke, RealignmentRules) {
+    EXPECT_EQ(EchoStrecke::versatzNach(1000, 0), 0);             // the filter covers it
+    EXPECT_EQ(EchoStrecke::versatzNach(6000, 0), 20);            // round(20.4375)
+    EXPECT_EQ(EchoStrecke::versatzNach(6100, 20), 20);           // residual 980
+    EXPECT_EQ(EchoStrecke::versatzNach(20 * 256 + 64, 20), 17);  // residual 64 too small
+    EXPECT_EQ(EchoStrecke::versatzNach(768 + 640, 10), 2);       // 2.5 to even
+    EXPECT_EQ(EchoStrecke::versatzNach(768 + 896, 10), 4);       // 3.5 to even
+    EXPECT_EQ(EchoStrecke::versatzNach(0, 10), 0);               // never negative
+}
+
+TEST(EchoStrecke, AlignsToALongDelayAndCancelsIt) {
+    const auto g = test::gespraech(20.0, 6000, 21);
+    Strecke s;
+    s.spieleAb(g.fern, g.mikro, 4800);
+    s.strecke.abschliessen();
+    EXPECT_EQ(s.strecke.delay(), 6000);
+    EXPECT_EQ(s.strecke.versatz(), 20);
+    EXPECT_EQ(s.strecke.versatzWechsel(), 1);
+    const std::size_t n = g.mikro.size();
+    EXPECT_GT(test::pegelDb(g.mikro, s.aus, n - 5 * 16000, n), 25.0);
+    const std::string stat = s.strecke.statistik();
+    EXPECT_NE(stat.find("\"verzoegerung_ms\":375.0,\"versatz_bloecke\":20,\"versatz_wechsel\":1,"),
+              std::string::npos)
+        << stat;
+}
+
+TEST(EchoStrecke, FollowsAChangeOfDelay) {
+    auto erst = test::gespraech(15.0, 2600, 22);
+    const auto dann = test::gespraech(15.0, 9000, 22);
+    // Same far end; from 15 s on it reaches the microphone 6400 samples later.
+    erst.fern.insert(erst.fern.end(), dann.fern.begin(), dann.fern.end());
+    erst.mikro.insert(erst.mikro.end(), dann.mikro.begin(), dann.mikro.end());
+    Strecke s;
+    s.spieleAb(erst.fern, erst.mikro, 4800);
+    s.strecke.abschliessen();
+    EXPECT_EQ(s.strecke.versatz(), 32);  // round((9000 - 768) / 256)
+    EXPECT_EQ(s.strecke.versatzWechsel(), 2);
+    const std::size_t n = erst.mikro.size();
+    EXPECT_GT(test::pegelDb(erst.mikro, s.aus, n - 4 * 16000, n), 20.0);
+}
+
+TEST(EchoStrecke, NearEndSurvivesDoubleTalk) {
+    // The near end speaks from 14 s to 20 s, while the far end goes on.
+    const auto g = test::gespraech(20.0, 3000, 23, 14.0, 20.0);
+    Strecke s;
+    s.spieleAb(g.fern, g.mikro, 4800);
+    s.strecke.abschliessen();
+    const std::size_t von = 14 * 16000 + 8000, bis = 20 * 16000;
+    // Share of the near end in the output: projection of the output onto it.
+    double kreuz = 0.0, nah = 0.0;
+    for (std::size_t i = von; i < bis; ++i) {
+        kreuz += static_cast<double>(s.aus[i]) * g.nah[i];
+        nah += static_cast<double>(g.nah[i]) * g.nah[i];
+    }
+    const double nahDb = 20.0 * std::log10(kreuz / nah);
+    EXPECT_GT(nahDb, -6.0);
+    EXPECT_LT(nahDb, 1.0);
+    std::size_t gesprochen = 0;
+    for (std::size_t i = von; i < bis; ++i) gesprochen += s.sprache[i];
+    // The near end pauses between syllables; a good part must still be flagged, or the
+    // chunker would drop its chunks as speechless.
+    EXPECT_GT(gesprochen, (bis - von) / 3);
+}
+
+TEST(EchoStrecke, OneBadSampleDoesNotSpoilTheRest) {
+    auto g = test::gespraech(20.0, 1500, 24);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    g.mikro[5 * 16000] = nan;
+    g.fern[6 * 16000] = inf;
+    g.mikro[7 * 16000] = -inf;
+    Strecke s;
+    s.spieleAb(g.fern, g.mikro, 4800);
+    s.strecke.abschliessen();
+    ASSERT_EQ(s.aus.size(), g.mikro.size());
+    for (float v : s.aus) ASSERT_TRUE(std::isfinite(v) && v >= -1.0f && v <= 1.0f);
+    const std::size_t n = g.mikro.size();
+    EXPECT_GT(test::pegelDb(g.mikro, s.aus, n - 5 * 16000, n), 25.0);
+    EXPECT_EQ(s.strecke.ausfaelle(), 0);
+}
+
+TEST(EchoStrecke, StatisticsLineBeforeAnyBlock) {
+    EchoStrecke s(20);
+    EXPECT_EQ(s.statistik(),
+              "{\"event\":\"echo\",\"verzoegerung_ms\":0.0,\"versatz_bloecke\":0,"
+              "\"versatz_wechsel\":0,\"leck\":0.0000,\"tor_anteil\":0.000,\"nah_anteil\":0.000,"
+              "\"vg_kopien\":0,\"hg_reset\":0,\"resets\":0,\"ohne_referenz\":0,\"ausfaelle\":0,"
+              "\"bloecke\":0}");
+}
+
+TEST(EchoStrecke, IgnoresAudioAfterFinishing) {
+    Strecke s;
+    s.spieleAb(std::vector<float>(3000, 0.1f), std::vector<float>(3000, 0.1f), 1000);
+    s.strecke.abschliessen();
+    const auto stat = s.strecke.statistik();
+    s.strecke.mikro(std::vector<float>(9000, 0.1f));
+    s.strecke.referenz(std::vector<float>(9000, 0.1f));
+    s.strecke.abschliessen();
+    EXPECT_EQ(s.aus.size(), 3000u);
+    EXPECT_EQ(s.strecke.micEnde(), 3000);
+    EXPECT_EQ(s.strecke.statistik(), stat);
+}
+
+// However the streams are cut into pieces, the result is the same, bit for bit; also
+// after a jump to a large alignment, whose reference must not have been trimmed away.
+TEST(EchoStrecke, ResultDoesNotDependOnHowTheStreamsArePieced) {
+    for (int delay : {4000, 11500, 12500}) {
+        SCOPED_TRACE(delay);
+        const auto g = test::gespraech(9.0, delay, 25, 6.0, 8.0);
+        Strecke ganz, a, b;
+        ganz.spieleAb(g.fern, g.mikro, g.mikro.size());
+        a.spieleAb(g.fern, g.mikro, 4800);
+        b.spieleAb(g.fern, g.mikro, 333);
+        for (Strecke* s : {&ganz, &a, &b}) s->strecke.abschliessen();
+        EXPECT_GT(ganz.strecke.versatz(), 10);
+        EXPECT_EQ(a.aus, ganz.aus);
+        EXPECT_EQ(b.aus, ganz.aus);
+        EXPECT_EQ(a.sprache, ganz.sprache);
+        EXPECT_EQ(a.strecke.statistik(), ganz.strecke.statistik());
+    }
+}
+
+}  // namespace
+}  // namespace hoerspur
