@@ -1,0 +1,25 @@
+#include "platform/linux/linux_plattform.h"
+
+#include <chrono>
+
+#include "platform/linux/pulse_aufnahme.h"
+#include "platform/uhr.h"
+
+namespace hoerspur {
+
+Plattform linuxPlattform(std::function<void(const std::string& fehlerText)> mikrofonGestoppt) {
+    Plattform p;
+    p.neueAudioEngine = [gestoppt = std::move(mikrofonGestoppt)] {
+        return neuePulseAudioEngine(gestoppt);
+    };
+    p.bildschirm = neuePulseSystemAudio();
+    p.hostSekunden = [] { return hostSekunden(); };
+    p.unixMs = [] {
+        return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::system_clock::now().time_since_epoch())
+                                             .count());
+    };
+    return p;
+}
+
+}  // namespace hoerspur

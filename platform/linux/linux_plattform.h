@@ -1,0 +1,18 @@
+// The platform of the shipped programs on Linux: the sound server (PulseAudio
+// or PipeWire's pulse server) for microphone and system audio, CLOCK_MONOTONIC
+// as host clock.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/plattform.h"
+
+namespace hoerspur {
+
+// `mikrofonGestoppt` is called at most once per audio engine, on its delivery
+// thread, when the server ends a running microphone stream; the argument is the
+// error's full text. It must not block.
+Plattform linuxPlattform(std::function<void(const std::string& fehlerText)> mikrofonGestoppt = {});
+
+}  // namespace hoerspur
