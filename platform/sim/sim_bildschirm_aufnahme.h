@@ -1,0 +1,69 @@
+// The simulated screen-capture service: scripted displays and a system-audio
+// stream that plays a scripted source on its own delivery thread ("sck.audio").
+//
+// Thread safety: every member may be called from any thread. A stream must not
+// be stopped for good (destroyed) from inside its own sample callback.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/bildschirm_aufnahme.h"
+#include "platform/plattform_fehler.h"
+#include "platform/sim/sim_protokoll.h"
+#include "platform/sim/sim_quelle.h"
+
+namespace hoerspur {
+
+// How the simulated service behaves.
+struct SimSystemAudio {
+    SimQuelle quelle;
+    std::vector<Display> displays{Display{1, 1920, 1080}};
+    // teilbarerInhalt() is refused with this error.
+    std::optional<PlattformFehler> inhaltFehler;
+    // Every stream start is refused with this error.
+    std::optional<PlattformFehler> startFehler;
+    // The service ends a stream by itself after so many buffers.
+    std::optional<std::uint64_t> stopptSelbstNach;
+    std::string stopFehlerText =
+        PlattformFehler("sim", -3821, "Stream vom System beendet").vollText();
+    // A stream start takes this long before it returns or throws.
+    double startVerzoegerungSekunden = 0.0;
+};
+
+struct SimSystemAudioAufrufe {
+    int inhaltAbfragen = 0;
+    int starts = 0;                                         // refused ones included
+    std::vector<Display> displays;                          // asked for, per start
+    std::vector<SystemAudioKonfiguration> konfigurationen;  // asked for, per start
+    int stopps = 0;                                         // calls of stoppe()
+    int laufend = 0;                                        // streams started and not stopped
+    std::uint64_t geliefert = 0;                            // sample callbacks made
+    int selbstGestoppt = 0;                                 // streams the service ended
+    bool erschoepft = false;  // a stream's script has ended or the service ended it
+};
+
+using SimSystemAudioProtokoll = SimProtokoll<SimSystemAudioAufrufe>;
+
+class SimBildschirmAufnahme final : public BildschirmAufnahme {
+  public:
+    SimBildschirmAufnahme(SimSystemAudio systemAudio, std::function<double()> uhr,
+                          std::shared_ptr<SimSystemAudioProtokoll> protokoll);
+
+    TeilbarerInhalt teilbarerInhalt() override;
+    std::unique_ptr<SystemAudioStrom> starteSystemAudio(
+        const Display& display, const SystemAudioKonfiguration& konfiguration,
+        SampleFunktion proSample, StopFunktion beiStop) override;
+
+  private:
+    // fest nach dem Bau
+    const SimSystemAudio systemAudio_;
+    const std::function<double()> uhr_;
+    const std::shared_ptr<SimSystemAudioProtokoll> protokoll_;
+};
+
+}  // namespace hoerspur

@@ -1,0 +1,390 @@
+#include "platform/sim/sim_szenario.h"
+
+#include <nlohmann/json.hpp>
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <set>
+#include <utility>
+
+namespace hoerspur {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// Far beyond any test, yet small enough that frame counts and stamps stay exact.
+constexpr double MAX_FRAMES = 1099511627776.0;  // 2^40
+constexpr std::uintmax_t MAX_DATEI_BYTES = 1u << 30;
+
+[[noreturn]] void fehler(const std::string& wo, const std::string& was) {
+    throw SzenarioFehler("Szenario: " + wo + ": " + was);
+}
+
+// Shortest form that reads back exactly, whatever the process locale is.
+std::string zahlText(double x) {
+    char text[32];
+    const auto [ende, fehlerCode] = std::to_chars(text, text + sizeof text, x);
+    return fehlerCode == std::errc() ? std::string(text, ende) : std::string("?");
+}
+
+// One JSON object whose keys are read once each; keys nobody read are errors,
+// so a misspelt key never passes silently.
+class Objekt {
+  public:
+    Objekt(const Json& j, std::string wo) : j_(j), wo_(std::move(wo)) {
+        if (!j_.is_object()) fehler(wo_, "muss ein Objekt sein");
+    }
+
+    const Json* hole(const std::string& schluessel) {
+        gelesen_.insert(schluessel);
+        const auto it = j_.find(schluessel);
+        return it == j_.end() ? nullptr : &*it;
+    }
+    bool hat(const std::string& schluessel) const { return j_.contains(schluessel); }
+    std::string wo(const std::string& schluessel) const { return wo_ + "." + schluessel; }
+    const std::string& wo() const { return wo_; }
+
+    std::optional<double> zahl(const std::string& s, double min, double max) {
+        const Json* w = hole(s);
+        if (w == nullptr) return std::nullopt;
+        if (!w->is_number()) fehler(wo(s), "muss eine Zahl sein");
+        const double x = w->get<double>();
+        if (!std::isfinite(x) || x < min || x > max) {
+            fehler(wo(s), "muss zwischen " + zahlText(min) + " und " + zahlText(max) + " liegen");
+        }
+        return x;
+    }
+
+    std::optional<std::int64_t> ganz(const std::string& s, std::int64_t min, std::int64_t max) {
+        const Json* w = hole(s);
+        if (w == nullptr) return std::nullopt;
+        return ganzAus(*w, wo(s), min, max);
+    }
+
+    std::optional<bool> wahr(const std::string& s) {
+        const Json* w = hole(s);
+        if (w == nullptr) return std::nullopt;
+        if (!w->is_boolean()) fehler(wo(s), "muss true oder false sein");
+        return w->get<bool>();
+    }
+
+    std::optional<std::string> text(const std::string& s) {
+        const Json* w = hole(s);
+        if (w == nullptr) return std::nullopt;
+        if (!w->is_string()) fehler(wo(s), "muss ein Text sein");
+        return w->get<std::string>();
+    }
+
+    void pruefeRest() const {
+        for (const auto& [schluessel, wert] : j_.items()) {
+            if (!gelesen_.contains(schluessel)) fehler(wo(schluessel), "unbekannter Schluessel");
+        }
+    }
+
+    static std::int64_t ganzAus(const Json& w, const std::string& wo, std::int64_t min,
+                                std::int64_t max) {
+        std::optional<std::int64_t> x;
+        if (w.is_number_unsigned()) {
+            const auto u = w.get<std::uint64_t>();
+            if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+                x = static_cast<std::int64_t>(u);
+            }
+        } else if (w.is_number_integer()) {
+            x = w.get<std::int64_t>();
+        } else if (w.is_number_float()) {
+            const double d = w.get<double>();
+            // 2^62 keeps the conversion exact and in range.
+            if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 4.6e18) {
+                x = static_cast<std::int64_t>(d);
+            }
+        } else {
+            fehler(wo, "muss eine ganze Zahl sein");
+        }
+        if (!x || *x < min || *x > max) {
+            fehler(wo, "muss eine ganze Zahl zwischen " + std::to_string(min) + " und " +
+                           std::to_string(max) + " sein");
+        }
+        return *x;
+    }
+
+  private:
+    const Json& j_;
+    const std::string wo_;
+    std::set<std::string> gelesen_;
+};
+
+std::vector<std::uint8_t> liesDatei(const std::string& pfad) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(pfad, ec)) {
+        throw SzenarioFehler("Szenario: Datei " + pfad + " gibt es nicht");
+    }
+    const std::uintmax_t groesse = std::filesystem::file_size(pfad, ec);
+    if (ec || groesse > MAX_DATEI_BYTES) {
+        throw SzenarioFehler("Szenario: Datei " + pfad + " ist unlesbar oder groesser als 1 GiB");
+    }
+    std::ifstream ein(pfad, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(ein)),
+                                    std::istreambuf_iterator<char>());
+    if (!ein.good() && !ein.eof()) throw SzenarioFehler("Szenario: Datei " + pfad + " unlesbar");
+    return bytes;
+}
+
+PlattformFehler leseFehler(const Json& j, const std::string& wo) {
+    Objekt o(j, wo);
+    const std::optional<std::int64_t> code =
+        o.ganz("code", std::numeric_limits<long>::min(), std::numeric_limits<long>::max());
+    if (!code) fehler(o.wo("code"), "fehlt");
+    const std::string beschreibung = o.text("beschreibung").value_or("verweigert");
+    const std::string domain = o.text("domain").value_or("sim");
+    o.pruefeRest();
+    return PlattformFehler(domain, static_cast<long>(*code), beschreibung);
+}
+
+struct Kontext {
+    std::string basisOrdner;
+    SzenarioDateiLeser leser;
+};
+
+// The signal of a source; sets the plan's signal, and rate, channels and length
+// when a WAV file brings them and the source does not name them.
+void leseSignal(Objekt& quelle, SimPlan& plan, std::optional<double>& wavRate,
+                std::optional<std::uint32_t>& wavKanaele, std::optional<std::uint64_t>& wavFrames,
+                double rateHz, const Kontext& k) {
+    Objekt s(*quelle.hole("signal"), quelle.wo("signal"));
+    const std::optional<std::string> art = s.text("art");
+    if (!art) fehler(s.wo("art"), "fehlt");
+    if (*art == "sinus") {
+        const std::optional<double> f = s.zahl("frequenz", 0.0, 1e6);
+        if (!f) fehler(s.wo("frequenz"), "fehlt");
+        const double a = s.zahl("amplitude", 0.0, 1e3).value_or(0.5);
+        plan.signal = SimSignal::sinus(*f, static_cast<float>(a), rateHz);
+    } else if (*art == "stille") {
+        plan.signal = SimSignal();
+    } else if (*art == "rauschen") {
+        const auto seed = s.ganz("seed", 0, std::numeric_limits<std::int64_t>::max()).value_or(1);
+        const double a = s.zahl("amplitude", 0.0, 1e3).value_or(0.1);
+        plan.signal = SimSignal::rauschen(static_cast<std::uint64_t>(seed), static_cast<float>(a));
+    } else if (*art == "wav") {
+        const std::optional<std::string> pfad = s.text("pfad");
+        if (!pfad || pfad->empty()) fehler(s.wo("pfad"), "fehlt");
+        std::filesystem::path voll(*pfad);
+        if (voll.is_relative() && !k.basisOrdner.empty()) {
+            voll = std::filesystem::path(k.basisOrdner) / voll;
+        }
+        const std::vector<std::uint8_t> bytes =
+            k.leser ? k.leser(voll.string()) : liesDatei(voll.string());
+        SimWav wav;
+        try {
+            wav = liesSimWav(bytes);
+        } catch (const std::invalid_argument& e) {
+            fehler(s.wo("pfad"), voll.string() + ": " + e.what());
+        }
+        wavRate = wav.rateHz;
+        wavKanaele = static_cast<std::uint32_t>(wav.kanaele.size());
+        wavFrames = wav.kanaele.front().size();
+        plan.signal = SimSignal::proKanal(std::move(wav.kanaele));
+    } else {
+        fehler(s.wo("art"), "\"" + *art + "\" ist keine Signalart (sinus, stille, rauschen, wav)");
+    }
+    s.pruefeRest();
+}
+
+std::set<std::uint64_t> leseIndizes(Objekt& o, const std::string& schluessel) {
+    std::set<std::uint64_t> indizes;
+    const Json* liste = o.hole(schluessel);
+    if (liste == nullptr) return indizes;
+    if (!liste->is_array()) fehler(o.wo(schluessel), "muss eine Liste von Puffernummern sein");
+    for (const Json& w : *liste) {
+        indizes.insert(static_cast<std::uint64_t>(
+            Objekt::ganzAus(w, o.wo(schluessel), 0, static_cast<std::int64_t>(MAX_FRAMES))));
+    }
+    return indizes;
+}
+
+SimQuelle leseQuelle(Objekt& o, std::uint32_t standardKanaele, std::uint32_t standardPufferFrames,
+                     const Kontext& k) {
+    SimPlan plan;
+    const bool mitSignal = o.hat("signal");
+    const std::optional<double> rate = o.zahl("rate", 1.0, 1e6);
+    const std::optional<std::int64_t> kanaele = o.ganz("kanaele", 1, 16);
+    std::optional<double> wavRate;
+    std::optional<std::uint32_t> wavKanaele;
+    std::optional<std::uint64_t> wavFrames;
+    if (mitSignal) leseSignal(o, plan, wavRate, wavKanaele, wavFrames, rate.value_or(48000.0), k);
+    if (wavRate && *wavRate > 1e6) fehler(o.wo("signal"), "WAV-Abtastrate ueber 1 MHz");
+
+    plan.format.sampleRateHz = rate.value_or(wavRate.value_or(48000.0));
+    plan.format.kanaele = kanaele
+                              ? static_cast<std::uint32_t>(*kanaele)
+                              : std::min<std::uint32_t>(wavKanaele.value_or(standardKanaele), 16);
+    if (wavKanaele && *wavKanaele != 1 && *wavKanaele != plan.format.kanaele) {
+        fehler(o.wo("kanaele"), "die WAV-Datei hat " + std::to_string(*wavKanaele) + " Kanaele");
+    }
+    const std::string sample = o.text("sample").value_or("float32");
+    if (sample == "float32") {
+        plan.format.art = SampleArt::float32;
+    } else if (sample == "int16") {
+        plan.format.art = SampleArt::int16;
+    } else {
+        fehler(o.wo("sample"), "muss \"float32\" oder \"int16\" sein");
+    }
+    plan.format.verschraenkt = o.wahr("verschraenkt").value_or(false);
+    plan.pufferFrames = static_cast<std::uint32_t>(
+        o.ganz("puffer_frames", 1, 262144).value_or(standardPufferFrames));
+
+    const std::optional<double> dauer = o.zahl("dauer", 0.0, MAX_FRAMES);
+    if (dauer) {
+        const double frames = std::round(*dauer * plan.format.sampleRateHz);
+        if (frames > MAX_FRAMES) fehler(o.wo("dauer"), "zu lang");
+        plan.frames = static_cast<std::uint64_t>(frames);
+    } else if (wavFrames) {
+        plan.frames = *wavFrames;
+    } else if (mitSignal) {
+        fehler(o.wo("dauer"), "fehlt");
+    } else {
+        plan.frames = 0;  // no signal: the source delivers nothing
+    }
+
+    plan.startSekunden = o.zahl("start", -1e12, 1e12);
+    plan.drift = o.zahl("drift", -0.5, 0.5).value_or(0.0);
+    plan.weglassen = leseIndizes(o, "weglassen");
+    plan.ohneZeit = leseIndizes(o, "ohne_zeit");
+    if (const Json* versatz = o.hole("versatz")) {
+        const std::string wo = o.wo("versatz");
+        if (!versatz->is_array()) fehler(wo, "muss eine Liste von [Puffer, Sekunden] sein");
+        for (const Json& paar : *versatz) {
+            if (!paar.is_array() || paar.size() != 2 || !paar[1].is_number()) {
+                fehler(wo, "jeder Eintrag muss [Puffer, Sekunden] sein");
+            }
+            const auto index =
+                Objekt::ganzAus(paar[0], wo, 0, static_cast<std::int64_t>(MAX_FRAMES));
+            const double sekunden = paar[1].get<double>();
+            if (!std::isfinite(sekunden) || std::fabs(sekunden) > 1e6) {
+                fehler(wo, "Versatz muss endlich und hoechstens 1e6 s sein");
+            }
+            plan.versatzSekunden[static_cast<std::uint64_t>(index)] = sekunden;
+        }
+    }
+
+    SimQuelle quelle;
+    try {
+        quelle = SimQuelle::ausPlan(plan);
+    } catch (const std::invalid_argument& e) {
+        fehler(o.wo(), e.what());
+    }
+    const std::string tempo = o.text("tempo").value_or("schnell");
+    if (tempo == "schnell") {
+        quelle.tempo = SimTempo::schnell;
+    } else if (tempo == "echtzeit") {
+        quelle.tempo = SimTempo::echtzeit;
+    } else {
+        fehler(o.wo("tempo"), "muss \"schnell\" oder \"echtzeit\" sein");
+    }
+    const std::string danach = o.text("danach").value_or("ende");
+    if (danach == "ende") {
+        quelle.nachlauf = SimNachlauf::ende;
+    } else if (danach == "wiederholen") {
+        quelle.nachlauf = SimNachlauf::wiederholen;
+    } else if (danach == "stille") {
+        quelle.nachlauf = SimNachlauf::stille;
+    } else {
+        fehler(o.wo("danach"), "muss \"ende\", \"wiederholen\" oder \"stille\" sein");
+    }
+    return quelle;
+}
+
+std::vector<Display> leseDisplays(const Json& liste, const std::string& wo) {
+    if (!liste.is_array() || liste.size() > 16)
+        fehler(wo, "muss eine Liste von hoechstens 16 Displays sein");
+    std::vector<Display> displays;
+    for (std::size_t i = 0; i < liste.size(); ++i) {
+        Objekt d(liste[i], wo + "[" + std::to_string(i) + "]");
+        Display display;
+        display.id = static_cast<std::uint32_t>(d.ganz("id", 0, 0xFFFFFFFFll).value_or(i + 1));
+        display.breite = static_cast<std::int32_t>(d.ganz("breite", 0, 1 << 16).value_or(1920));
+        display.hoehe = static_cast<std::int32_t>(d.ganz("hoehe", 0, 1 << 16).value_or(1080));
+        d.pruefeRest();
+        displays.push_back(display);
+    }
+    return displays;
+}
+
+}  // namespace
+
+SimSzenario parseSzenario(std::string_view text, const std::string& basisOrdner,
+                          const SzenarioDateiLeser& leser) {
+    Json j;
+    try {
+        j = Json::parse(text.begin(), text.end());
+    } catch (const Json::exception& e) {
+        throw SzenarioFehler(std::string("Szenario: kein gueltiges JSON: ") + e.what());
+    }
+    const Kontext k{basisOrdner, leser};
+    SimSzenario szenario;
+    Objekt wurzel(j, "szenario");
+
+    std::optional<bool> uhrLaeuft;
+    if (const Json* uhr = wurzel.hole("uhr")) {
+        Objekt u(*uhr, "uhr");
+        szenario.uhrStartSekunden = u.zahl("start", -1e12, 1e12).value_or(1000.0);
+        uhrLaeuft = u.wahr("laeuft");
+        szenario.unixStartMs =
+            u.ganz("unix_ms", 0, 1'000'000'000'000'000).value_or(szenario.unixStartMs);
+        u.pruefeRest();
+    }
+
+    if (const Json* mikro = wurzel.hole("mikrofon")) {
+        Objekt m(*mikro, "mikrofon");
+        szenario.mikrofon.quelle = leseQuelle(m, 1, 4800, k);
+        szenario.mikrofon.keinGeraet = m.wahr("kein_geraet").value_or(false);
+        if (const Json* f = m.hole("verweigern")) {
+            szenario.mikrofon.startFehler = leseFehler(*f, m.wo("verweigern"));
+        }
+        szenario.mikrofon.startVerzoegerungSekunden =
+            m.zahl("start_verzoegerung", 0.0, 3600.0).value_or(0.0);
+        m.pruefeRest();
+    }
+
+    if (const Json* system = wurzel.hole("system_audio")) {
+        Objekt s(*system, "system_audio");
+        szenario.systemAudio.quelle = leseQuelle(s, 2, 1024, k);
+        if (const Json* d = s.hole("displays")) {
+            szenario.systemAudio.displays = leseDisplays(*d, s.wo("displays"));
+        }
+        if (const Json* f = s.hole("inhalt_verweigern")) {
+            szenario.systemAudio.inhaltFehler = leseFehler(*f, s.wo("inhalt_verweigern"));
+        }
+        if (const Json* f = s.hole("verweigern")) {
+            szenario.systemAudio.startFehler = leseFehler(*f, s.wo("verweigern"));
+        }
+        if (const auto n = s.ganz("stoppt_nach", 0, static_cast<std::int64_t>(MAX_FRAMES))) {
+            szenario.systemAudio.stopptSelbstNach = static_cast<std::uint64_t>(*n);
+        }
+        if (const auto t = s.text("stop_fehler")) szenario.systemAudio.stopFehlerText = *t;
+        szenario.systemAudio.startVerzoegerungSekunden =
+            s.zahl("start_verzoegerung", 0.0, 3600.0).value_or(0.0);
+        s.pruefeRest();
+    }
+    wurzel.pruefeRest();
+
+    // Real-time pacing only makes sense against a clock that runs with real time.
+    szenario.uhrLaeuft =
+        uhrLaeuft.value_or(szenario.mikrofon.quelle.tempo == SimTempo::echtzeit ||
+                           szenario.systemAudio.quelle.tempo == SimTempo::echtzeit);
+    return szenario;
+}
+
+SimSzenario ladeSzenario(const std::string& pfad) {
+    const std::vector<std::uint8_t> bytes = liesDatei(pfad);
+    const std::string ordner = std::filesystem::path(pfad).parent_path().string();
+    return parseSzenario(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), ordner);
+}
+
+}  // namespace hoerspur
