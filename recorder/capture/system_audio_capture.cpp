@@ -1,0 +1,108 @@
+#include "recorder/capture/system_audio_capture.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "platform/plattform_fehler.h"
+#include "recorder/driver/ereignisse.h"
+
+namespace hoerspur {
+
+std::optional<PcmPuffer> toPCMBuffer(const AudioSampleBuffer& sample) {
+    if (!sample.gueltig) return std::nullopt;
+    const std::optional<AudioFormat>& format = sample.pcm.format();
+    if (!format || !format->gueltig()) return std::nullopt;
+    if (sample.frames > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    const auto frames = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(sample.frames, sample.pcm.frameLaenge()));
+    if (frames == 0) return std::nullopt;
+    PcmPuffer pcm = sample.pcm;
+    pcm.setzeFrameLaenge(frames);
+    return pcm;
+}
+
+SystemAudioCapture::Kern::Kern(double rateHz, Zeitachse& z)
+    : resampler(rateHz), zeit(z), weiter([](std::vector<float>) {}) {}
+
+void SystemAudioCapture::Kern::verarbeite(const AudioSampleBuffer& sample) {
+    const std::optional<PcmPuffer> pcm = toPCMBuffer(sample);
+    if (!pcm) return;
+    std::optional<std::vector<float>> mono = resampler.process(*pcm);
+    if (!mono) return;
+    // The timeline advances by what was captured, not by what the converter gave.
+    const double eingangSekunden = pcm->frameLaenge() / pcm->format()->sampleRateHz;
+    std::vector<float> platziert =
+        zeit.einordnen(std::move(*mono), sample.praesentationSekunden, eingangSekunden);
+    std::lock_guard lock(weiterMutex);
+    weiter(std::move(platziert));
+}
+
+SystemAudioCapture::SystemAudioCapture(double rateHz, Zeitachse& zeit,
+                                       std::shared_ptr<BildschirmAufnahme> dienst)
+    : dienst_(std::move(dienst)), kern_(std::make_shared<Kern>(rateHz, zeit)) {}
+
+SystemAudioCapture::~SystemAudioCapture() {
+    stop();
+}
+
+void SystemAudioCapture::setzeWeiter(Weiter weiter) {
+    std::lock_guard lock(kern_->weiterMutex);
+    kern_->weiter = weiter ? std::move(weiter) : [](std::vector<float>) {};
+}
+
+void SystemAudioCapture::start() {
+    {
+        std::lock_guard lock(mutex_);
+        if (startsLaufend_++ == 0) stopWaehrendStart_ = false;
+    }
+    std::unique_ptr<SystemAudioStrom> neu;
+    try {
+        const TeilbarerInhalt inhalt = dienst_->teilbarerInhalt();
+        if (inhalt.displays.empty()) {
+            throw PlattformFehler(kFehlerDomain, 1, "kein Display gefunden");
+        }
+        SystemAudioKonfiguration konfiguration;
+        konfiguration.sampleRateHz = 48000;
+        konfiguration.kanaele = 2;
+        konfiguration.eigenenProzessAusschliessen = true;
+        neu = dienst_->starteSystemAudio(
+            inhalt.displays.front(), konfiguration,
+            [kern = kern_](const AudioSampleBuffer& sample) { kern->verarbeite(sample); },
+            [](const std::string& fehlerText) {
+                log("[hoerspur] SCStream gestoppt: " + fehlerText);
+            });
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        --startsLaufend_;
+        throw;
+    }
+    std::unique_ptr<SystemAudioStrom> verworfen;
+    bool abgebrochen = false;
+    {
+        std::lock_guard lock(mutex_);
+        --startsLaufend_;
+        if (stopWaehrendStart_) {
+            verworfen = std::move(neu);
+            abgebrochen = true;
+        } else {
+            // A second start replaces the first stream rather than leaving it running.
+            verworfen = std::exchange(strom_, std::move(neu));
+        }
+    }
+    if (verworfen) verworfen->stoppe();
+    if (abgebrochen) return;
+    log("[hoerspur] System-Audio-Capture gestartet");
+}
+
+void SystemAudioCapture::stop() {
+    std::unique_ptr<SystemAudioStrom> strom;
+    {
+        std::lock_guard lock(mutex_);
+        if (startsLaufend_ > 0) stopWaehrendStart_ = true;
+        strom = std::move(strom_);
+    }
+    if (strom) strom->stoppe();
+}
+
+}  // namespace hoerspur

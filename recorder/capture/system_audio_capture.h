@@ -1,0 +1,83 @@
+// What the computer plays, channel "them": an audio stream of the first display
+// from the screen-capture service (48000 Hz, 2 channels, this process's own audio
+// excluded). Every sample buffer is turned into mono float at the recording rate,
+// placed on the "them" timeline by its presentation time and handed to `weiter`.
+//
+// Ownership: owns the running stream; `zeit` belongs to the caller and must
+// outlive the capture.
+// Threads: start() and stop() may run on different threads, also at the same
+// time. Sample buffers, and with them `weiter`, arrive on the stream's serial
+// delivery thread ("sck.audio"); `weiter` must not block for long and must not
+// call setzeWeiter().
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/bildschirm_aufnahme.h"
+#include "recorder/capture/mono_resampler.h"
+#include "recorder/capture/zeitachse.h"
+
+namespace hoerspur {
+
+// The audio of a sample buffer as a PCM buffer of its reported frame count.
+// Nothing for an invalid buffer, one without a valid format, zero frames, or a
+// count beyond an unsigned 32-bit frame count. Frames reported beyond the data
+// the buffer holds are not made up: the result ends with the data.
+std::optional<PcmPuffer> toPCMBuffer(const AudioSampleBuffer& sample);
+
+class SystemAudioCapture {
+  public:
+    using Weiter = std::function<void(std::vector<float>)>;
+
+    SystemAudioCapture(double rateHz, Zeitachse& zeit, std::shared_ptr<BildschirmAufnahme> dienst);
+    // Stops like stop().
+    ~SystemAudioCapture();
+    SystemAudioCapture(const SystemAudioCapture&) = delete;
+    SystemAudioCapture& operator=(const SystemAudioCapture&) = delete;
+
+    // Initially a function that does nothing. Any thread, any time.
+    void setzeWeiter(Weiter weiter);
+
+    // Asks for the shareable content and starts the stream on its first display;
+    // returns once it runs and logs "[hoerspur] System-Audio-Capture gestartet".
+    // Throws the service's PlattformFehler, or code 1 "kein Display gefunden".
+    // A stop() that arrives meanwhile wins: the new stream is stopped at once and
+    // start() returns without the log line.
+    void start();
+
+    // Stops the stream if there is one. When it returns, `weiter` is not running
+    // and is never called again for that stream. Safe before start() and twice.
+    void stop();
+
+  private:
+    // What the stream's callbacks work with.
+    struct Kern {
+        Kern(double rateHz, Zeitachse& z);
+        void verarbeite(const AudioSampleBuffer& sample);
+
+        // nur auf "sck.audio"
+        MonoResampler resampler;
+        Zeitachse& zeit;
+
+        // unter weiterMutex; held while `weiter` runs
+        std::mutex weiterMutex;
+        Weiter weiter;
+    };
+
+    // fest nach dem Bau
+    const std::shared_ptr<BildschirmAufnahme> dienst_;
+    const std::shared_ptr<Kern> kern_;
+
+    // unter mutex_
+    std::mutex mutex_;
+    std::unique_ptr<SystemAudioStrom> strom_;
+    int startsLaufend_ = 0;
+    bool stopWaehrendStart_ = false;
+};
+
+}  // namespace hoerspur
