@@ -1,8 +1,12 @@
 // Cost of the echo path, reported as compute seconds per second of audio
 // ("s_pro_s_audio") and its inverse, the factor faster than real time ("x_echtzeit").
+// On a machine shared with other work the minimum over the repetitions is the figure
+// closest to the cost itself; mean and median are listed beside it.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "recorder/echo/echo_strecke.h"
@@ -20,11 +24,11 @@ const test::Gespraech& gespraech60() {
     return g;
 }
 
+// Compute seconds per second of audio; its inverse is the factor faster than real time.
 void setzeRatio(benchmark::State& state, double audioSekundenProDurchlauf) {
     const double audio = audioSekundenProDurchlauf * static_cast<double>(state.iterations());
     state.counters["s_pro_s_audio"] =
         benchmark::Counter(audio, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["x_echtzeit"] = benchmark::Counter(audio, benchmark::Counter::kIsRate);
 }
 
 // The whole path as the offline mode drives it: postfilter on, delay estimation included.
@@ -48,7 +52,16 @@ void BM_EchoStrecke60s(benchmark::State& state) {
     }
     setzeRatio(state, 60.0);
 }
-BENCHMARK(BM_EchoStrecke60s)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+double kleinster(const std::vector<double>& werte) {
+    return *std::min_element(werte.begin(), werte.end());
+}
+
+BENCHMARK(BM_EchoStrecke60s)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ComputeStatistics("min", kleinster);
 
 // One canceller block (16 ms of audio) on an adapted filter.
 void BM_KompensationBlock(benchmark::State& state) {
@@ -72,7 +85,7 @@ void BM_KompensationBlock(benchmark::State& state) {
     }
     setzeRatio(state, 256.0 / 16000.0);
 }
-BENCHMARK(BM_KompensationBlock);
+BENCHMARK(BM_KompensationBlock)->Repetitions(5)->ComputeStatistics("min", kleinster);
 
 // One delay estimate (two forward, one inverse 131072-point transform); the path makes
 // at most two per second of audio.
@@ -98,19 +111,10 @@ void BM_Verzoegerungsschaetzung(benchmark::State& state) {
         benchmark::DoNotOptimize(fuettern());
     }
 }
-BENCHMARK(BM_Verzoegerungsschaetzung)->Unit(benchmark::kMicrosecond);
-
-// Making the plans of both sizes is measured in the first KFFT of each size of a process;
-// later objects share the plans.
-void BM_Planen(benchmark::State& state) {
-    for (auto _ : state) {
-        KFFT a(9);
-        KFFT b(17);
-        benchmark::DoNotOptimize(&a);
-        benchmark::DoNotOptimize(&b);
-    }
-}
-BENCHMARK(BM_Planen)->Unit(benchmark::kMicrosecond)->Iterations(1);
+BENCHMARK(BM_Verzoegerungsschaetzung)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ComputeStatistics("min", kleinster);
 
 void BM_Fft512(benchmark::State& state) {
     KFFT f(9);
@@ -130,6 +134,23 @@ void BM_Fft512(benchmark::State& state) {
 }
 BENCHMARK(BM_Fft512)->Arg(0)->Arg(1)->Arg(2);
 
+// The plans are made by the first transform of each size in a process, so their cost
+// is measured here, before any benchmark has made them, and listed in the context.
+double planenMs(int log2n) {
+    const auto start = std::chrono::steady_clock::now();
+    KFFT fft(log2n);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::AddCustomContext("planen_512_ms", std::to_string(planenMs(9)));
+    benchmark::AddCustomContext("planen_131072_ms", std::to_string(planenMs(17)));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

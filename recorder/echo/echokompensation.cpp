@@ -45,10 +45,23 @@ bool allesEndlich(const DFeld& f, std::size_t anzahl) {
     }
 }
 
+// Sums over a block run in four interleaved partial sums, combined as (s0 + s1) +
+// (s2 + s3): a fixed order, so results repeat bit for bit, without one long chain of
+// dependent additions. `anzahl` is a multiple of 4.
+template <typename Term>
+double summe(int anzahl, Term term) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    for (int i = 0; i < anzahl; i += 4) {
+        s0 += term(i);
+        s1 += term(i + 1);
+        s2 += term(i + 2);
+        s3 += term(i + 3);
+    }
+    return (s0 + s1) + (s2 + s3);
+}
+
 double quadratSumme(const double* v, int anzahl) {
-    double s = 0.0;
-    for (int i = 0; i < anzahl; ++i) s += v[i] * v[i];
-    return s;
+    return summe(anzahl, [v](int i) { return v[i] * v[i]; });
 }
 
 }  // namespace
@@ -187,9 +200,8 @@ std::span<const double> Echokompensation::block(std::span<const double> mikro,
     echoSchaetzen(Wr_, Wi_, yb);
     for (int i = 0; i < N; ++i) eb[i] = d[i] - yb[i];
     double See = quadratSumme(eb, N);
-    double diff = 0.0;
-    for (int i = 0; i < N; ++i) diff += (yf[i] - yb[i]) * (yf[i] - yb[i]);
-    const double Dbf = 10.0 + diff;
+    const double Dbf =
+        10.0 + summe(N, [yf, yb](int i) { return (yf[i] - yb[i]) * (yf[i] - yb[i]); });
 
     const double delta = Sff - See;
     Davg1_ = 0.6 * Davg1_ + 0.4 * delta;
@@ -231,11 +243,8 @@ std::span<const double> Echokompensation::block(std::span<const double> mikro,
     // The output before the postfilter is d - y_f, which ef holds after any blending.
     const double* out0 = ef;
 
-    double Sey = 0.0, Syy = 0.0;
-    for (int i = 0; i < N; ++i) {
-        Sey += e[i] * y[i];
-        Syy += y[i] * y[i];
-    }
+    const double Sey = summe(N, [e, y](int i) { return e[i] * y[i]; });
+    const double Syy = quadratSumme(y, N);
     const double Sdd = quadratSumme(d, N);
 
     bool unbrauchbar = false;
@@ -337,6 +346,7 @@ void Echokompensation::nachfiltern(const double* out0, const double* yf, double*
     constexpr int VORSCHAU = 16, HALT = 20;
     // The ring holds the block being output plus its look-ahead.
     static_assert(VORSCHAU == RING - 1);
+    static_assert(N % 4 == 0);
 
     Eintrag& neu = schlange_[static_cast<std::size_t>((schlangeKopf_ + schlangeAnzahl_) % RING)];
     double* __restrict a = ar_.p();

@@ -157,9 +157,9 @@ void KFFT::rueck(double* re, double* im) {
     }
 }
 
-void KFFT::vorReell(std::span<const double> x, std::size_t von, double* re, double* im) {
-    fftw_complex* __restrict c = puffer_->komplex.get();
-    double* __restrict r = inPlatz_ ? reinterpret_cast<double*>(c) : puffer_->ein.get();
+std::span<std::complex<double>> KFFT::vorReellIntern(std::span<const double> x, std::size_t von) {
+    fftw_complex* c = puffer_->komplex.get();
+    double* r = inPlatz_ ? reinterpret_cast<double*>(c) : puffer_->ein.get();
     von = std::min(von, n_);
     const std::size_t anzahl = std::min(x.size(), n_ - von);
     const std::size_t ende = von + anzahl;
@@ -172,27 +172,38 @@ void KFFT::vorReell(std::span<const double> x, std::size_t von, double* re, doub
         puffer_->nullAb = ende;
     }
     fftw_execute_dft_r2c(plaene_->reell, r, c);
+    // fftw_complex and std::complex<double> share their layout (FFTW documents it).
+    return {reinterpret_cast<std::complex<double>*>(c), n_ / 2 + 1};
+}
+
+void KFFT::vorReell(std::span<const double> x, std::size_t von, double* re, double* im) {
+    const auto* __restrict c = reinterpret_cast<const double*>(vorReellIntern(x, von).data());
     const std::size_t bins = n_ / 2 + 1;
     for (std::size_t k = 0; k < bins; ++k) {
-        re[k] = c[k][0];
-        im[k] = c[k][1];
+        re[k] = c[2 * k];
+        im[k] = c[2 * k + 1];
     }
 }
 
-void KFFT::rueckReell(const double* re, const double* im, double* x, std::size_t von,
-                      std::size_t anzahl) {
-    fftw_complex* __restrict c = puffer_->komplex.get();
-    const std::size_t bins = n_ / 2 + 1;
-    for (std::size_t k = 0; k < bins; ++k) {
-        c[k][0] = re[k];
-        c[k][1] = im[k];
-    }
+void KFFT::rueckReellIntern(double* x, std::size_t von, std::size_t anzahl) {
+    fftw_complex* c = puffer_->komplex.get();
     double* __restrict r = inPlatz_ ? reinterpret_cast<double*>(c) : puffer_->aus.get();
     fftw_execute_dft_c2r(plaene_->zurueck, c, r);
     const double s = 1.0 / static_cast<double>(n_);
     von = std::min(von, n_);
     anzahl = std::min(anzahl, n_ - von);
     for (std::size_t i = 0; i < anzahl; ++i) x[i] = r[von + i] * s;
+}
+
+void KFFT::rueckReell(const double* re, const double* im, double* x, std::size_t von,
+                      std::size_t anzahl) {
+    auto* __restrict c = reinterpret_cast<double*>(puffer_->komplex.get());
+    const std::size_t bins = n_ / 2 + 1;
+    for (std::size_t k = 0; k < bins; ++k) {
+        c[2 * k] = re[k];
+        c[2 * k + 1] = im[k];
+    }
+    rueckReellIntern(x, von, anzahl);
 }
 
 }  // namespace hoerspur

@@ -13,6 +13,7 @@
 // the real forms); they may alias none of the object's scratch.
 #pragma once
 
+#include <complex>
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -44,6 +45,14 @@ class KFFT {
     // Writes the time samples von ... von + anzahl - 1 to x[0 ... anzahl - 1].
     void rueckReell(const double* re, const double* im, double* x, std::size_t von,
                     std::size_t anzahl);
+
+    // The same two transforms with the spectrum kept in the object's own storage, as
+    // interleaved complex bins 0 ... n/2, for work on long spectra that would otherwise
+    // be copied to split arrays and back. The span stays valid for the object's life;
+    // its contents until the next transform of this object.
+    std::span<std::complex<double>> vorReellIntern(std::span<const double> x, std::size_t von);
+    // Inverse of the spectrum now in that storage (the caller may have changed it).
+    void rueckReellIntern(double* x, std::size_t von, std::size_t anzahl);
 
     struct Plaene;
 

@@ -2,18 +2,61 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 
 namespace hoerspur {
 
 namespace {
 
-// The largest value, at least 0; values that are not numbers are passed over. Four
-// lanes keep the loop fast; a maximum does not depend on the order of comparison.
+// Mean square, summed in four interleaved partial sums in a fixed order.
+double mittlereLeistung(std::span<const double> x) {
+    double s[4] = {0.0, 0.0, 0.0, 0.0};
+    const std::size_t viertel = x.size() / 4 * 4;
+    std::size_t t = 0;
+    for (; t < viertel; t += 4) {
+        for (std::size_t l = 0; l < 4; ++l) s[l] += x[t + l] * x[t + l];
+    }
+    for (; t < x.size(); ++t) s[0] += x[t] * x[t];
+    return ((s[0] + s[1]) + (s[2] + s[3])) / static_cast<double>(x.size());
+}
+
+// The loops over the 65537 bins, as separate functions so that the compiler sees that
+// the arrays do not overlap; the AVX2 clones compute the same operations in the same
+// order (no fused multiply-add), so results do not depend on the processor.
+[[gnu::target_clones("avx2", "default")]] void kreuzspektrum(const double* __restrict x,
+                                                             double* __restrict c,
+                                                             double* __restrict betrag,
+                                                             std::size_t bins) {
+    for (std::size_t k = 0; k < bins; ++k) {
+        const double xr = x[2 * k], xi = x[2 * k + 1];
+        const double dr = c[2 * k], di = c[2 * k + 1];
+        const double re = dr * xr + di * xi;
+        const double im = xr * di - dr * xi;
+        c[2 * k] = re;
+        c[2 * k + 1] = im;
+        betrag[k] = std::sqrt(re * re + im * im);
+    }
+}
+
+[[gnu::target_clones("avx2", "default")]] void phasenTransform(double* __restrict c,
+                                                               const double* __restrict betrag,
+                                                               double rest, std::size_t bins) {
+    for (std::size_t k = 0; k < bins; ++k) {
+        const double nenner = betrag[k] + rest;
+        c[2 * k] = c[2 * k] / nenner;
+        c[2 * k + 1] = c[2 * k + 1] / nenner;
+    }
+}
+
+// The largest value, at least 0; values that are not numbers are passed over. The
+// largest value does not depend on the order of comparison, so four lanes give the
+// same result as one.
 double groesster(const double* v, std::size_t anzahl) {
     double m[4] = {0.0, 0.0, 0.0, 0.0};
+    const std::size_t viertel = anzahl / 4 * 4;
     std::size_t k = 0;
-    for (; k + 4 <= anzahl; k += 4) {
-        for (int l = 0; l < 4; ++l) m[l] = v[k + l] > m[l] ? v[k + l] : m[l];
+    for (; k < viertel; k += 4) {
+        for (std::size_t l = 0; l < 4; ++l) m[l] = v[k + l] > m[l] ? v[k + l] : m[l];
     }
     for (; k < anzahl; ++k) m[0] = v[k] > m[0] ? v[k] : m[0];
     return std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
@@ -49,11 +92,10 @@ std::span<const double> Verzoegerungsschaetzer::Verlauf::inhalt() const {
 }
 
 Verzoegerungsschaetzer::Verzoegerungsschaetzer()
-    : fft_(LOG2_FFT),
-      xr_(std::ptrdiff_t{1} << LOG2_FFT),
-      xi_(std::ptrdiff_t{1} << LOG2_FFT),
-      dr_(std::ptrdiff_t{1} << LOG2_FFT),
-      di_(std::ptrdiff_t{1} << LOG2_FFT) {}
+    : fftX_(LOG2_FFT),
+      fftD_(LOG2_FFT),
+      betrag_((std::ptrdiff_t{1} << LOG2_FFT) / 2 + 1),
+      korrelation_(maxLag + 1) {}
 
 std::optional<int> Verzoegerungsschaetzer::fuettern(std::span<const double> referenz,
                                                     std::span<const double> mikro) {
@@ -72,36 +114,23 @@ std::optional<int> Verzoegerungsschaetzer::schaetzen() {
     const std::span<const double> x = x_.inhalt();
     const std::span<const double> d = d_.inhalt();
 
-    double summe = 0.0;
-    for (int t = 0; t < fen; ++t) summe += x[t] * x[t];
-    if (summe / fen < MIN_REFERENZ_LEISTUNG) return std::nullopt;
+    if (mittlereLeistung(x.first(fen)) < MIN_REFERENZ_LEISTUNG) return std::nullopt;
 
     // Both signals are real, so their spectra are conjugate-symmetric: bins 0 ... n/2
     // carry everything, and the largest |C| over all bins is the largest over these.
-    const std::size_t bins = fft_.n() / 2 + 1;
-    double* __restrict xr = xr_.p();
-    double* __restrict xi = xi_.p();
-    double* __restrict dr = dr_.p();
-    double* __restrict di = di_.p();
-    fft_.vorReell(x.first(fen), 0, xr, xi);
-    fft_.vorReell(d, 0, dr, di);
+    const std::span<std::complex<double>> X = fftX_.vorReellIntern(x.first(fen), 0);
+    const std::span<std::complex<double>> D = fftD_.vorReellIntern(d, 0);
+    const std::size_t bins = X.size();
+    const auto* __restrict xs = reinterpret_cast<const double*>(X.data());
+    auto* __restrict cs = reinterpret_cast<double*>(D.data());
 
-    for (std::size_t k = 0; k < bins; ++k) {
-        const double re = dr[k] * xr[k] + di[k] * xi[k];
-        const double im = xr[k] * di[k] - dr[k] * xi[k];
-        dr[k] = re;
-        di[k] = im;
-        xr[k] = std::sqrt(re * re + im * im);
-    }
-    const double m = groesster(xr, bins);
-    const double rest = 1e-9 * m;
-    for (std::size_t k = 0; k < bins; ++k) {
-        const double nenner = xr[k] + rest;
-        dr[k] = dr[k] / nenner;
-        di[k] = di[k] / nenner;
-    }
+    // C = D conj(X) into D's storage, |C| per bin, the phase transform C / (|C| + 1e-9 m).
+    double* __restrict betrag = betrag_.p();
+    kreuzspektrum(xs, cs, betrag, bins);
+    phasenTransform(cs, betrag, 1e-9 * groesster(betrag, bins), bins);
     // Only the searched lags are needed from the inverse.
-    fft_.rueckReell(dr, di, dr, 0, maxLag + 1);
+    double* dr = korrelation_.p();
+    fftD_.rueckReellIntern(dr, 0, maxLag + 1);
 
     int spitze = 0;
     double p = std::fabs(dr[0]);

@@ -5,7 +5,7 @@
 // whenever that moves by more than 128 samples (8 ms).
 //
 // Samples on the +-32768 scale. Thread: one thread at a time (the echo queue); no lock.
-// All storage, about 4 MB of spectra, is made at construction.
+// All storage, about 5 MB of windows and spectra, is made at construction.
 #pragma once
 
 #include <array>
@@ -67,8 +67,12 @@ class Verzoegerungsschaetzer {
     std::array<int, MAX_SCHAETZUNGEN> schaetzungen_{};
     int anzahlSchaetzungen_ = 0;
     std::optional<int> wert_;
-    KFFT fft_;
-    DFeld xr_, xi_, dr_, di_;
+    // The two spectra stay in the transforms' own interleaved storage: at 131072 points
+    // every pass over split copies costs more than the arithmetic on them.
+    KFFT fftX_;
+    KFFT fftD_;
+    DFeld betrag_;       // |C| per bin
+    DFeld korrelation_;  // lags 0 ... maxLag
 };
 
 }  // namespace hoerspur
