@@ -38,17 +38,20 @@ inline std::vector<float> sprachAehnlich(std::size_t anzahl, unsigned seed, doub
     return v;
 }
 
-// A room: a direct path of gain `direkt` after `verzoegerungSamples`, then reflections
-// decaying with time constant 250 samples over `laenge` taps.
+// A room: a direct path of gain `direkt` after `verzoegerungSamples`, then 96
+// reflections at random places within `laenge` samples, decaying with time constant
+// 250 samples. Sparse, so that convolving long signals stays cheap in slow builds.
 inline std::vector<double> raumAntwort(int verzoegerungSamples, double direkt, int laenge,
                                        unsigned seed) {
     std::mt19937 zufall(seed);
     std::normal_distribution<double> normal(0.0, 1.0);
+    std::uniform_int_distribution<int> ort(1, laenge - 1);
     std::vector<double> h(static_cast<std::size_t>(verzoegerungSamples + laenge), 0.0);
     h[static_cast<std::size_t>(verzoegerungSamples)] = direkt;
-    for (int t = 1; t < laenge; ++t) {
-        h[static_cast<std::size_t>(verzoegerungSamples + t)] =
-            direkt * 0.25 * normal(zufall) * std::exp(-t / 250.0);
+    for (int r = 0; r < 96; ++r) {
+        const int t = ort(zufall);
+        h[static_cast<std::size_t>(verzoegerungSamples + t)] +=
+            direkt * 0.3 * normal(zufall) * std::exp(-t / 250.0);
     }
     return h;
 }

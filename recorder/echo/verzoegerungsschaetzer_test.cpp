@@ -56,7 +56,7 @@ TEST(Verzoegerungsschaetzer, FollowsTheMicrophoneThroughARoomAndNoise) {
     const auto ref = rauschen(16000 * 10, 2, 2000.0);
     std::vector<double> mik(ref.size(), 0.0);
     const auto stoerung = rauschen(ref.size(), 3, 200.0);
-    for (std::size_t i = 5000; i < ref.size(); ++i) {
+    for (std::size_t i = 5100; i < ref.size(); ++i) {
         mik[i] = 0.4 * ref[i - 5000] + 0.2 * ref[i - 5030] - 0.1 * ref[i - 5100] + stoerung[i];
     }
     Verzoegerungsschaetzer v;
