@@ -122,8 +122,10 @@ void EchoStrecke::blockVerarbeiten(std::optional<std::int64_t> ende) {
         delay_ = *r;
         const int neu = versatzNach(*r, versatz_);
         if (neu != versatz_) {
-            ec_.versetzen(neu - versatz_, [&](int j, std::span<double> rahmen) {
-                rahmenAb((k - neu - j - 2) * N, rahmen);
+            // Captures two words, so the function object needs no heap storage.
+            const std::int64_t basis = k - neu - 2;
+            ec_.versetzen(neu - versatz_, [this, basis](int j, std::span<double> rahmen) {
+                rahmenAb((basis - j) * N, rahmen);
             });
             versatz_ = neu;
             versatzWechsel_ += 1;

@@ -5,6 +5,8 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "recorder/echo/avx2_klon.h"
+
 namespace hoerspur {
 
 namespace {
@@ -19,12 +21,11 @@ bool allesEndlich(const DFeld& f, std::size_t anzahl) {
 }
 
 // a += w * x, complex, bin by bin. Separate functions so that the compiler knows the
-// arrays do not overlap and vectorises the loops; the AVX2 clone computes the same
-// operations in the same order (no fused multiply-add), so results do not depend on it.
-[[gnu::target_clones("avx2", "default")]] void komplexAkkumulieren(
-    double* __restrict ar, double* __restrict ai, const double* __restrict wr,
-    const double* __restrict wi, const double* __restrict xr, const double* __restrict xi,
-    int anzahl) {
+// arrays do not overlap and vectorises the loops.
+HS_AVX2_KLON void komplexAkkumulieren(double* __restrict ar, double* __restrict ai,
+                                      const double* __restrict wr, const double* __restrict wi,
+                                      const double* __restrict xr, const double* __restrict xi,
+                                      int anzahl) {
     for (int k = 0; k < anzahl; ++k) {
         ar[k] += wr[k] * xr[k] - wi[k] * xi[k];
         ai[k] += wr[k] * xi[k] + wi[k] * xr[k];
@@ -32,10 +33,10 @@ bool allesEndlich(const DFeld& f, std::size_t anzahl) {
 }
 
 // w += (pj * p1) * e * conj(x), bin by bin.
-[[gnu::target_clones("avx2", "default")]] void gradientSchritt(
-    double* __restrict wr, double* __restrict wi, const double* __restrict xr,
-    const double* __restrict xi, const double* __restrict er, const double* __restrict ei,
-    const double* __restrict p1, double pj, int anzahl) {
+HS_AVX2_KLON void gradientSchritt(double* __restrict wr, double* __restrict wi,
+                                  const double* __restrict xr, const double* __restrict xi,
+                                  const double* __restrict er, const double* __restrict ei,
+                                  const double* __restrict p1, double pj, int anzahl) {
     for (int k = 0; k < anzahl; ++k) {
         const double g = pj * p1[k];
         const double ger = g * er[k];

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <complex>
 
+#include "recorder/echo/avx2_klon.h"
+
 namespace hoerspur {
 
 namespace {
@@ -21,12 +23,9 @@ double mittlereLeistung(std::span<const double> x) {
 }
 
 // The loops over the 65537 bins, as separate functions so that the compiler sees that
-// the arrays do not overlap; the AVX2 clones compute the same operations in the same
-// order (no fused multiply-add), so results do not depend on the processor.
-[[gnu::target_clones("avx2", "default")]] void kreuzspektrum(const double* __restrict x,
-                                                             double* __restrict c,
-                                                             double* __restrict betrag,
-                                                             std::size_t bins) {
+// the arrays do not overlap and vectorises them.
+HS_AVX2_KLON void kreuzspektrum(const double* __restrict x, double* __restrict c,
+                                double* __restrict betrag, std::size_t bins) {
     for (std::size_t k = 0; k < bins; ++k) {
         const double xr = x[2 * k], xi = x[2 * k + 1];
         const double dr = c[2 * k], di = c[2 * k + 1];
@@ -38,9 +37,8 @@ double mittlereLeistung(std::span<const double> x) {
     }
 }
 
-[[gnu::target_clones("avx2", "default")]] void phasenTransform(double* __restrict c,
-                                                               const double* __restrict betrag,
-                                                               double rest, std::size_t bins) {
+HS_AVX2_KLON void phasenTransform(double* __restrict c, const double* __restrict betrag,
+                                  double rest, std::size_t bins) {
     for (std::size_t k = 0; k < bins; ++k) {
         const double nenner = betrag[k] + rest;
         c[2 * k] = c[2 * k] / nenner;
