@@ -28,7 +28,7 @@ class Echokompensation {
     static constexpr int N = 256;  // block length
     static constexpr int K = 512;  // FFT size
     static constexpr double RATE = 16000.0;
-    // Blocks of lead-in the echo path keeps before the start of the echo, in samples.
+    // Lead-in the echo path leaves before the start of the echo: 3 blocks, in samples.
     static constexpr int vorlauf = 768;
     // Output latency of the postfilter's look-ahead, in blocks.
     static constexpr int NACHFILTER_BLOECKE = 17;
