@@ -20,11 +20,11 @@ bool AufnahmeUhr::messung(double positionFrames, double hostSekunden, double gel
     const double d = a - *anker_;
     if (std::abs(d) <= kSprungSekunden) {
         kandidat_.reset();
-        // A twentieth of the difference per reading (time constant of seconds
-        // at a few readings a second) follows clock drift of a few hundred ppm
-        // and averages reading noise away; the clamp bounds the step between
-        // two consecutive stamps however bad one reading is.
-        *anker_ += std::clamp(d * 0.05, -kNachfuehrungSekunden, kNachfuehrungSekunden);
+        // A fiftieth of the difference per reading (a time constant of about
+        // 12 s) averages reading noise away; the clamp bounds both the step
+        // between two consecutive stamps and how far a lagging stretch of
+        // readings can pull the line.
+        *anker_ += std::clamp(d * 0.02, -kNachfuehrungSekunden, kNachfuehrungSekunden);
         return false;
     }
     if (kandidat_ && std::abs(a - *kandidat_) <= kBestaetigungSekunden) {

@@ -2,12 +2,13 @@
 // readings and the running frame count.
 //
 // Each reading says "frame P was captured at host time T"; the stream then runs
-// as a straight line T + (p - P) / rate. Readings only move that line: small
-// differences (clock drift, reading noise of a few milliseconds while a sink
-// mixes new streams) slowly, so that consecutive stamps stay continuous within
-// a tenth of a millisecond; a jump (frames lost by the server, a suspended
-// source) only when readings over a while agree on it, so that bad readings,
-// as right after connecting, are never taken.
+// as a straight line T + (p - P) / rate. The frame count is the better clock in
+// the short run: readings of a monitor source lag by up to about 10 ms for as
+// long as a stream plays into its sink (the server holds monitor data back
+// while the sink may still rewrite it). So readings move the line only slowly,
+// enough to follow a device clock that drifts by up to 80 ppm, and in one jump
+// only when readings over a while agree on a difference far beyond that lag
+// (frames lost by the server, a suspended source).
 //
 // Plain value type without threads; the owner serialises its use.
 #pragma once
@@ -19,15 +20,15 @@ namespace hoerspur {
 
 class AufnahmeUhr {
   public:
-    // Readings further off the line than this count as a jump. Smaller losses
-    // are slewed in; the timelines ignore differences below 5 ms anyway.
-    static constexpr double kSprungSekunden = 0.010;
+    // Readings further off the line than this count as a jump; smaller losses
+    // are slewed in.
+    static constexpr double kSprungSekunden = 0.020;
     // Readings confirm a jump when they lie this close to the first one ...
-    static constexpr double kBestaetigungSekunden = 0.003;
+    static constexpr double kBestaetigungSekunden = 0.005;
     // ... over at least this much host time.
     static constexpr double kBestaetigungsdauerSekunden = 0.2;
-    // The most a single reading may slew the line.
-    static constexpr double kNachfuehrungSekunden = 0.0001;
+    // The most a single reading may slew the line: 80 ppm at four readings a second.
+    static constexpr double kNachfuehrungSekunden = 0.00002;
 
     explicit AufnahmeUhr(double rateHz);
 
