@@ -1,9 +1,8 @@
 // hoerspur: records the microphone ("me") and the system audio ("them") of a call.
 // main only parses the command line and hands over to the selected mode.
-#include <cstdio>
-#include <cstdlib>
-
+#include "platform/linux/linux_plattform.h"
 #include "recorder/capture/zeitachsen_selbsttest.h"
+#include "recorder/driver/aufnahme.h"
 #include "recorder/driver/config.h"
 #include "recorder/driver/ereignisse.h"
 
@@ -25,6 +24,7 @@ int main(int argc, char** argv) {
         log("[hoerspur] --fenster-probe: in diesem Build noch nicht verfuegbar");
         return 2;
     }
-    log("[hoerspur] Aufnahme: in diesem Build noch nicht verfuegbar");
-    return 0;
+    fuehreAufnahmeAus(cfg, linuxPlattform([](const std::string& fehlerText) {
+                          log("[hoerspur] Mikrofon gestoppt: " + fehlerText);
+                      }));
 }

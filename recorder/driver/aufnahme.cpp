@@ -1,0 +1,310 @@
+#include "recorder/driver/aufnahme.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "platform/plattform_fehler.h"
+#include "recorder/audiofiles/channel_chunker.h"
+#include "recorder/audiofiles/roh_wav.h"
+#include "recorder/capture/mic_capture.h"
+#include "recorder/capture/system_audio_capture.h"
+#include "recorder/capture/zeitachse.h"
+#include "recorder/driver/ereignisse.h"
+#include "recorder/driver/serial_queue.h"
+#include "recorder/echo/echo_strecke.h"
+
+namespace hoerspur {
+
+namespace {
+
+std::unique_ptr<ChannelChunker> neuerChunker(const char* channel, const Config& c) {
+    return std::make_unique<ChannelChunker>(channel, c.outDir, c.sampleRate, c.chunkSeconds,
+                                            c.turnMode, c.minSeconds, c.maxSeconds,
+                                            c.silenceSeconds, c.silenceRms);
+}
+
+std::string pfadIn(const std::string& ordner, const char* name) {
+    if (ordner.empty()) return name;
+    if (ordner.back() == '/') return ordner + name;
+    return ordner + "/" + name;
+}
+
+}  // namespace
+
+Aufnahme::Aufnahme(const Config& konfiguration, Plattform plattform)
+    : cfg_(konfiguration), plattform_(std::move(plattform)) {
+    // A folder that cannot be made shows up as write errors of the files in it.
+    std::error_code ignoriert;
+    std::filesystem::create_directories(cfg_.outDir, ignoriert);
+
+    zeitNull_ = plattform_.hostSekunden();
+    nullUnixMs_ = plattform_.unixMs();
+
+    themChunker_ = neuerChunker("them", cfg_);
+    meChunker_ = neuerChunker("me", cfg_);
+    zeitThem_ = std::make_unique<Zeitachse>("them", cfg_.sampleRate, zeitNull_);
+    zeitMe_ = std::make_unique<Zeitachse>("me", cfg_.sampleRate, zeitNull_);
+    themQueue_ = std::make_unique<SerialQueue>("chunks.them");
+    echoAn_ = cfg_.echo && cfg_.sampleRate == 16000.0;
+    echoQueue_ = std::make_unique<SerialQueue>("echo");
+    if (echoAn_) {
+        strecke_ = std::make_unique<EchoStrecke>(20);
+        strecke_->ausgabe = [this](std::span<const float> samples, std::span<const bool> sprache) {
+            echoAusgabe(samples, sprache);
+        };
+    }
+    if (cfg_.rohMikro) {
+        // The header's rate field is an integer; the recording rate is truncated.
+        const double rate = std::trunc(cfg_.sampleRate);
+        if (rate >= 1.0 && rate <= 2147483647.0) {
+            rohWav_ = RohWav::oeffnen(pfadIn(cfg_.outDir, "mikro_roh.wav"),
+                                      static_cast<std::int64_t>(rate));
+        }
+    }
+    sysCap_ =
+        std::make_unique<SystemAudioCapture>(cfg_.sampleRate, *zeitThem_, plattform_.bildschirm);
+    sysCap_->setzeWeiter([this](std::vector<float> block) { systemBlock(std::move(block)); });
+    micCap_ =
+        MicCapture::erstelle(cfg_.sampleRate, *zeitMe_, plattform_.neueAudioEngine(),
+                             [this](std::vector<float> block) { mikroBlock(std::move(block)); });
+}
+
+Aufnahme::~Aufnahme() {
+    if (startThread_.joinable()) startThread_.join();
+    if (stopThread_.joinable()) stopThread_.join();
+    // Captures first: nothing may arrive at the queues while they wind down.
+    {
+        std::lock_guard<std::mutex> l(micMutex_);
+        micCap_->stop();
+    }
+    {
+        std::lock_guard<std::mutex> l(sysMutex_);
+        sysCap_->stop();
+    }
+    echoQueue_.reset();
+    themQueue_.reset();
+}
+
+void Aufnahme::starte() {
+    startThread_ = std::thread([this] { startAufgabe(); });
+}
+
+void Aufnahme::startAufgabe() {
+    std::optional<std::string> mikroFehler;
+    std::optional<std::string> systemFehler;
+    bool micLaeuft = false;
+    bool systemLaeuft = false;
+
+    {
+        std::lock_guard<std::mutex> l(micMutex_);
+        if (stopLaeuft_) return;
+        try {
+            micCap_->start();
+            micLaeuft = true;
+        } catch (const PlattformFehler& f) {
+            log("[hoerspur] Mikrofon nicht verfuegbar: " + f.vollText());
+            mikroFehler = f.beschreibung();
+        } catch (const std::exception& f) {
+            log(std::string("[hoerspur] Mikrofon nicht verfuegbar: ") + f.what());
+            mikroFehler = f.what();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> l(sysMutex_);
+        if (stopLaeuft_) return;
+        try {
+            sysCap_->start();
+            systemLaeuft = true;
+        } catch (const PlattformFehler& f) {
+            log("[hoerspur] System-Audio nicht verfuegbar: " + f.vollText());
+            systemFehler = f.beschreibung();
+        } catch (const std::exception& f) {
+            log(std::string("[hoerspur] System-Audio nicht verfuegbar: ") + f.what());
+            systemFehler = f.what();
+        }
+    }
+
+    if (!micLaeuft && !systemLaeuft) {
+        {
+            std::lock_guard<std::mutex> l(endeMutex_);
+            // A stop that has begun meanwhile finishes the recording instead.
+            if (stopLaeuft_ || letzteZeileGeschrieben_) return;
+            letzteZeileGeschrieben_ = true;
+            emit(zeileError(!systemFehler->empty() ? *systemFehler : *mikroFehler));
+        }
+        beende(2);
+        return;
+    }
+    if (!micLaeuft) {
+        log("[hoerspur] WARNUNG: nur System-Audio \xE2\x80\x94 Mikrofon verweigert: " +
+            *mikroFehler);
+        emitSolangeOffen(zeileDegraded("me", *mikroFehler));
+    } else if (!systemLaeuft) {
+        log("[hoerspur] WARNUNG: nur Mikrofon \xE2\x80\x94 System-Audio verweigert: " +
+            *systemFehler);
+        emitSolangeOffen(zeileDegraded("them", *systemFehler));
+    }
+    // The meeting-window video is not part of this build: it never starts.
+    emitSolangeOffen(
+        zeileStarted(micLaeuft, systemLaeuft, false, echoAn_ && systemLaeuft, nullUnixMs_));
+}
+
+void Aufnahme::shutdown() {
+    if (stopLaeuft_.exchange(true)) return;
+    log("[hoerspur] Stop \xE2\x80\x94 schreibe Rest-Chunks");
+    {
+        // Waits for a microphone start still in progress; no block arrives after this.
+        std::lock_guard<std::mutex> l(micMutex_);
+        micCap_->stop();
+    }
+    stopThread_ = std::thread([this] { stopAufgabe(); });
+}
+
+void Aufnahme::stopAufgabe() {
+    {
+        std::lock_guard<std::mutex> l(sysMutex_);
+        sysCap_->stop();
+    }
+    echoQueue_->sync([this] {
+        if (strecke_) strecke_->abschliessen();
+        if (rohWav_) rohWav_->schliessen();
+    });
+    themQueue_->sync([] {});
+    themChunker_->finalizeRemainder();
+    meChunker_->finalizeRemainder();
+    {
+        std::lock_guard<std::mutex> l(endeMutex_);
+        if (letzteZeileGeschrieben_) return;  // the start task already ended the run
+        if (strecke_) emit(zeileEcho(strecke_->statistik(), meChunker_->ohneSprache()));
+        emit(zeileZeitachse(zeitThem_->bericht(), zeitMe_->bericht()));
+        emit(zeileDone());
+        letzteZeileGeschrieben_ = true;
+    }
+    beende(0);
+}
+
+void Aufnahme::emitSolangeOffen(const std::string& zeile) {
+    std::lock_guard<std::mutex> l(endeMutex_);
+    if (!letzteZeileGeschrieben_) emit(zeile);
+}
+
+void Aufnahme::beende(int status) {
+    std::function<void()> melder;
+    {
+        std::lock_guard<std::mutex> l(endeMutex_);
+        if (exitStatus_) return;
+        exitStatus_ = status;
+        melder = melder_;
+    }
+    endeCv_.notify_all();
+    if (melder) melder();
+}
+
+std::optional<int> Aufnahme::exitStatus() const {
+    std::lock_guard<std::mutex> l(endeMutex_);
+    return exitStatus_;
+}
+
+int Aufnahme::warteAufEnde() {
+    std::unique_lock<std::mutex> l(endeMutex_);
+    endeCv_.wait(l, [this] { return exitStatus_.has_value(); });
+    return *exitStatus_;
+}
+
+void Aufnahme::beiEnde(std::function<void()> melder) {
+    bool schonZuEnde;
+    {
+        std::lock_guard<std::mutex> l(endeMutex_);
+        melder_ = melder;
+        schonZuEnde = exitStatus_.has_value();
+    }
+    if (schonZuEnde && melder) melder();
+}
+
+// On the system audio delivery thread: no file work here.
+void Aufnahme::systemBlock(std::vector<float> block) {
+    if (block.empty()) return;
+    if (strecke_) {
+        themQueue_->async([this, block] { themChunker_->append(block); });
+        echoQueue_->async([this, b = std::move(block)] { strecke_->referenz(b); });
+    } else {
+        themQueue_->async([this, b = std::move(block)] { themChunker_->append(b); });
+    }
+}
+
+// On the microphone delivery thread.
+void Aufnahme::mikroBlock(std::vector<float> block) {
+    if (block.empty()) return;
+    if (strecke_) {
+        echoQueue_->async([this, b = std::move(block)] {
+            if (rohWav_) rohWav_->schreiben(b);
+            strecke_->mikro(b);
+        });
+    } else {
+        if (rohWav_) rohWav_->schreiben(block);
+        meChunker_->append(block);
+    }
+}
+
+// On the echo queue.
+void Aufnahme::echoAusgabe(std::span<const float> samples, std::span<const bool> sprache) {
+    meChunker_->append(samples, sprache);
+}
+
+void fuehreAufnahmeAus(const Config& konfiguration, Plattform plattform) {
+    // Blocked before the first thread exists, so every thread inherits the mask
+    // and the signals reach the program only through the descriptor below.
+    sigset_t stopSignale;
+    sigemptyset(&stopSignale);
+    sigaddset(&stopSignale, SIGINT);
+    sigaddset(&stopSignale, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignale, nullptr);
+    const int signalFd = signalfd(-1, &stopSignale, SFD_CLOEXEC);
+    const int endeFd = eventfd(0, EFD_CLOEXEC);
+    if (signalFd < 0 || endeFd < 0) {
+        log(std::string("[hoerspur] Signale nicht einrichtbar: ") + std::strerror(errno));
+        std::_Exit(2);
+    }
+
+    Aufnahme aufnahme(konfiguration, std::move(plattform));
+    aufnahme.beiEnde([endeFd] {
+        const std::uint64_t eins = 1;
+        (void)!::write(endeFd, &eins, sizeof eins);
+    });
+    aufnahme.starte();
+
+    while (!aufnahme.exitStatus()) {
+        pollfd warte[2] = {{signalFd, POLLIN, 0}, {endeFd, POLLIN, 0}};
+        if (poll(warte, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (warte[0].revents & POLLIN) {
+            signalfd_siginfo info;
+            if (::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                aufnahme.shutdown();
+            }
+        }
+        if (warte[1].revents & POLLIN) {
+            std::uint64_t wert;
+            (void)!::read(endeFd, &wert, sizeof wert);
+        }
+    }
+    const int status = aufnahme.warteAufEnde();
+    // Every line is written and every file closed; threads that may still be
+    // inside a platform call (a start that hangs) are not waited for.
+    std::_Exit(status);
+}
+
+}  // namespace hoerspur

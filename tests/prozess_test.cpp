@@ -1,0 +1,235 @@
+// The recorder as a process: real signals, exit statuses and standard streams,
+// with the test-only executable that runs the shipped driver on a simulated
+// platform.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Uhr = std::chrono::steady_clock;
+
+// A running hoerspur_sim with its standard output and error read through pipes.
+class Prozess {
+  public:
+    Prozess(const std::string& szenarioPfad, const std::vector<std::string>& optionen) {
+        int aus[2];
+        int err[2];
+        EXPECT_EQ(pipe2(aus, O_CLOEXEC), 0);
+        EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+        std::vector<std::string> args{HOERSPUR_SIM_PFAD, szenarioPfad};
+        args.insert(args.end(), optionen.begin(), optionen.end());
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(aus[1], 1);
+            dup2(err[1], 2);
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(aus[1]);
+        close(err[1]);
+        ausFd_ = aus[0];
+        errFd_ = err[0];
+    }
+    ~Prozess() {
+        if (pid_ > 0 && !beendet_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(ausFd_);
+        close(errFd_);
+    }
+
+    // Reads both streams until `bedingung` holds for what was read or the time is up.
+    bool liesBis(const std::function<bool()>& bedingung, std::chrono::milliseconds frist) {
+        const auto ende = Uhr::now() + frist;
+        while (!bedingung()) {
+            const auto rest =
+                std::chrono::duration_cast<std::chrono::milliseconds>(ende - Uhr::now()).count();
+            if (rest <= 0) return false;
+            if (!liesEinmal(static_cast<int>(rest))) return bedingung();
+        }
+        return true;
+    }
+    // Reads both streams to their end, then collects the exit status.
+    int warteAufEnde(std::chrono::milliseconds frist = 20s) {
+        const auto ende = Uhr::now() + frist;
+        while (Uhr::now() < ende && liesEinmal(100)) {
+        }
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Uhr::now() > ende) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        beendet_ = true;
+        return status;
+    }
+
+    void signal(int nummer) { kill(pid_, nummer); }
+    const std::string& aus() const { return aus_; }
+    const std::string& err() const { return err_; }
+    std::vector<std::string> ausZeilen() const {
+        std::vector<std::string> zeilen;
+        size_t start = 0;
+        while (start < aus_.size()) {
+            const size_t e = aus_.find('\n', start);
+            if (e == std::string::npos) break;
+            zeilen.push_back(aus_.substr(start, e - start));
+            start = e + 1;
+        }
+        return zeilen;
+    }
+
+  private:
+    // false once both streams are closed.
+    bool liesEinmal(int wartenMs) {
+        pollfd fds[2] = {{offen_[0] ? ausFd_ : -1, POLLIN, 0},
+                         {offen_[1] ? errFd_ : -1, POLLIN, 0}};
+        if (!offen_[0] && !offen_[1]) return false;
+        if (poll(fds, 2, wartenMs) <= 0) return true;
+        char puffer[65536];
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents & (POLLIN | POLLHUP)) {
+                const ssize_t n = read(fds[i].fd, puffer, sizeof puffer);
+                if (n <= 0) {
+                    offen_[i] = false;
+                } else {
+                    (i == 0 ? aus_ : err_).append(puffer, static_cast<size_t>(n));
+                }
+            }
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int ausFd_ = -1;
+    int errFd_ = -1;
+    bool offen_[2] = {true, true};
+    bool beendet_ = false;
+    std::string aus_;
+    std::string err_;
+};
+
+class ProzessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char vorlage[] = "/tmp/hoerspur-prozess-XXXXXX";
+        ordner_ = mkdtemp(vorlage);
+    }
+    void TearDown() override { std::filesystem::remove_all(ordner_); }
+
+    std::string szenario(const std::string& json) {
+        const std::string pfad = ordner_ + "/szenario.json";
+        std::ofstream(pfad) << json;
+        return pfad;
+    }
+    std::vector<std::string> optionen() const {
+        return {"--out", ordner_ + "/aufnahme", "--no-video"};
+    }
+
+    // Both sources in real time, endless until stopped.
+    std::string laufendesSzenario(const std::string& systemZusatz = "") {
+        return szenario(R"({
+          "mikrofon": {"signal": {"art": "rauschen", "seed": 3, "amplitude": 0.2}, "dauer": 1.0,
+                       "rate": 48000, "kanaele": 1, "puffer_frames": 480,
+                       "tempo": "echtzeit", "danach": "wiederholen"},
+          "system_audio": {"signal": {"art": "sinus", "frequenz": 440, "amplitude": 0.3},
+                           "dauer": 1.0, "rate": 48000, "kanaele": 2, "puffer_frames": 480,
+                           "tempo": "echtzeit", "danach": "wiederholen")" +
+                        systemZusatz + R"(}})");
+    }
+
+    static bool hat(const std::string& text, const char* teil) {
+        return text.find(teil) != std::string::npos;
+    }
+
+    std::string ordner_;
+};
+
+TEST_F(ProzessTest, SigintAndSigtermEndWithStatus0AndDoneAsTheLastLine) {
+    for (const int sig : {SIGINT, SIGTERM}) {
+        Prozess p(laufendesSzenario(), optionen());
+        ASSERT_TRUE(p.liesBis([&] { return hat(p.aus(), "\"started\""); }, 10s)) << p.err();
+        std::this_thread::sleep_for(1500ms);
+        p.signal(sig);
+        const int status = p.warteAufEnde();
+        // The signal's default action never happens: a normal exit with status 0.
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << sig << ": " << p.err();
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const auto zeilen = p.ausZeilen();
+        ASSERT_GE(zeilen.size(), 3u);
+        EXPECT_EQ(zeilen.back(), R"({"event":"done"})");
+        // Nothing after "done": the stream ends with its line feed.
+        EXPECT_EQ(p.aus().substr(p.aus().size() - 17), "{\"event\":\"done\"}\n");
+        for (const auto& z : zeilen) {
+            EXPECT_FALSE(nlohmann::json::parse(z, nullptr, false).is_discarded()) << z;
+        }
+        EXPECT_TRUE(hat(p.err(), "[hoerspur] Stop \xE2\x80\x94 schreibe Rest-Chunks"));
+        EXPECT_TRUE(std::filesystem::exists(ordner_ + "/aufnahme/mikro_roh.wav"));
+    }
+}
+
+TEST_F(ProzessTest, TwoSignalsInQuickSuccessionGiveOneStop) {
+    Prozess p(laufendesSzenario(), optionen());
+    ASSERT_TRUE(p.liesBis([&] { return hat(p.aus(), "\"started\""); }, 10s)) << p.err();
+    p.signal(SIGTERM);
+    p.signal(SIGTERM);
+    p.signal(SIGINT);
+    const int status = p.warteAufEnde();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    size_t dones = 0;
+    for (const auto& z : p.ausZeilen()) dones += z == R"({"event":"done"})";
+    EXPECT_EQ(dones, 1u);
+    size_t stops = 0;
+    for (size_t pos = 0; (pos = p.err().find("schreibe Rest-Chunks", pos)) != std::string::npos;
+         ++pos) {
+        ++stops;
+    }
+    EXPECT_EQ(stops, 1u);
+}
+
+TEST_F(ProzessTest, SignalWhileTheSystemAudioIsStillStartingStopsTheRecording) {
+    Prozess p(laufendesSzenario(R"(, "start_verzoegerung": 1.5)"), optionen());
+    ASSERT_TRUE(p.liesBis([&] { return hat(p.err(), "Mikrofon-Capture gestartet"); }, 10s));
+    p.signal(SIGTERM);
+    const int status = p.warteAufEnde();
+    ASSERT_TRUE(WIFEXITED(status)) << p.err();
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_FALSE(p.ausZeilen().empty());
+    EXPECT_EQ(p.ausZeilen().back(), R"({"event":"done"})");
+}
+
+TEST_F(ProzessTest, BothCapturesRefusedGiveOnlyTheErrorLineAndStatus2) {
+    Prozess p(szenario(R"({
+      "mikrofon": {"verweigern": {"code": 561145187, "beschreibung": "Mikrofon gesperrt"}},
+      "system_audio": {"verweigern": {"code": -3801, "beschreibung": "Aufnahme \"nicht\" erlaubt"}}})"),
+              optionen());
+    const int status = p.warteAufEnde();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(p.aus(), "{\"event\":\"error\",\"message\":\"Aufnahme \\\"nicht\\\" erlaubt\"}\n");
+    EXPECT_TRUE(hat(p.err(), "[hoerspur] Mikrofon nicht verfuegbar: "));
+    EXPECT_TRUE(hat(p.err(), "[hoerspur] System-Audio nicht verfuegbar: "));
+}
+
+}  // namespace
