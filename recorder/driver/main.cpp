@@ -4,6 +4,7 @@
 #include "recorder/capture/zeitachsen_selbsttest.h"
 #include "recorder/driver/aufnahme.h"
 #include "recorder/driver/config.h"
+#include "recorder/driver/echo_datei_modus.h"
 #include "recorder/driver/ereignisse.h"
 
 int main(int argc, char** argv) {
@@ -11,10 +12,7 @@ int main(int argc, char** argv) {
     cfg = parseArgs(argc, argv);
 
     // Mode selection: the first matching rule decides.
-    if (cfg.echoDatei.size() == 3) {
-        log("[hoerspur] --echo-datei: in diesem Build noch nicht verfuegbar");
-        return 2;
-    }
+    if (cfg.echoDatei.size() == 3) return echoDateiModus(cfg);
     if (cfg.zeitachseTest) return zeitachsenSelbsttest();
     if (cfg.fensterWahl) {
         log("[hoerspur] --fenster-wahl: in diesem Build noch nicht verfuegbar");
