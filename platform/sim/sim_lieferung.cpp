@@ -44,7 +44,7 @@ void SimLieferung::starte() {
     // Real-time pacing resumes where it left off.
     startMoment_ = std::chrono::steady_clock::now() -
                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                       std::chrono::duration<double>(letzteLieferSekunden_));
+                       std::chrono::duration<double>(letzteLieferSekunden_ / quelle_.zeitraffer));
     stopp_ = false;
     thread_ = std::thread([this] { schleife(); });
     threadId_ = thread_.get_id();
@@ -78,8 +78,9 @@ void SimLieferung::schleife() {
             std::unique_lock lock(mutex_);
             if (quelle_.tempo == SimTempo::echtzeit) {
                 const auto faellig =
-                    startMoment_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                       std::chrono::duration<double>(puffer->lieferSekunden));
+                    startMoment_ +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(puffer->lieferSekunden / quelle_.zeitraffer));
                 wach_.wait_until(lock, faellig, [this] { return stopp_; });
             }
             if (stopp_) return;  // this buffer comes first after a restart

@@ -92,6 +92,9 @@ class SimQuelle {
     std::optional<double> basisSekunden() const { return basisSekunden_; }
 
     SimTempo tempo = SimTempo::schnell;
+    // Real-time pacing runs this many times faster than real time (stamps are
+    // unchanged), so long recordings can be paced like devices in less time.
+    double zeitraffer = 1.0;
     SimNachlauf nachlauf = SimNachlauf::ende;
 
     class Skript;  // how buffer k of the first pass is made
