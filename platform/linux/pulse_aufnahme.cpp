@@ -37,7 +37,6 @@ PulseAufnahme::PulseAufnahme(std::unique_ptr<PulseVerbindung> verbindung,
                              AbbruchFunktion beiAbbruch)
     : frameBytes_(sizeof(float) * wunsch.kanaele),
       pufferBytes_(frameBytes_ * std::max<std::uint32_t>(wunsch.pufferFrames, 1)),
-      rateHz_(wunsch.sampleRateHz),
       verbindung_(std::move(verbindung)),
       liefern_(std::move(liefern)),
       beiAbbruch_(std::move(beiAbbruch)),

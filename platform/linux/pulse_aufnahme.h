@@ -76,7 +76,6 @@ class PulseAufnahme {
     // Fest nach dem Bau.
     std::size_t frameBytes_;
     std::size_t pufferBytes_;
-    double rateHz_;
 
     std::unique_ptr<PulseVerbindung> verbindung_;
     // Nur unter der Loop-Sperre (or before the stream exists).
