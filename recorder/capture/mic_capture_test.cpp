@@ -15,6 +15,7 @@
 #include "platform/plattform_fehler.h"
 #include "platform/sim/sim_plattform.h"
 #include "recorder/driver/ereignisse.h"
+#include "tests/zeilen_mitschnitt.h"
 
 namespace hoerspur {
 namespace {
@@ -27,16 +28,7 @@ constexpr double NULL_S = 100.0;
 // every delivered block and every log line kept.
 class MicCaptureTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        logDatei_ = std::tmpfile();
-        ASSERT_NE(logDatei_, nullptr);
-        alt_ = setzeAusgabeziele({1, fileno(logDatei_)});
-    }
-    void TearDown() override {
-        capture.reset();
-        setzeAusgabeziele(alt_);
-        std::fclose(logDatei_);
-    }
+    void TearDown() override { capture.reset(); }
 
     void baue(SimMikrofon mikrofon) {
         SimSzenario s;
@@ -68,21 +60,14 @@ class MicCaptureTest : public ::testing::Test {
         for (const auto& b : bloecke_) alle.insert(alle.end(), b.begin(), b.end());
         return alle;
     }
-    std::string log() {
-        std::fflush(logDatei_);
-        std::rewind(logDatei_);
-        std::string text;
-        for (int c; (c = std::fgetc(logDatei_)) != EOF;) text.push_back(static_cast<char>(c));
-        return text;
-    }
+    std::string log() { return mitschnitt_.logText(); }
 
     Zeitachse zeit{"me", 16000.0, NULL_S};
     SimUmgebung umgebung;
     std::shared_ptr<MicCapture> capture;
 
   private:
-    std::FILE* logDatei_ = nullptr;
-    Ausgabeziele alt_;
+    ZeilenMitschnitt mitschnitt_;  // TearDown() releases the capture before this goes
     std::mutex m_;
     std::vector<std::vector<float>> bloecke_;
 };

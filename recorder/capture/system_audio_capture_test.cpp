@@ -13,6 +13,7 @@
 #include "platform/plattform_fehler.h"
 #include "platform/sim/sim_plattform.h"
 #include "recorder/driver/ereignisse.h"
+#include "tests/zeilen_mitschnitt.h"
 
 namespace hoerspur {
 namespace {
@@ -26,16 +27,7 @@ constexpr AudioFormat STEREO_48K{48000.0, 2, SampleArt::float32, true};
 // the delivered blocks and the log lines kept.
 class SystemAudioCaptureTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        logDatei_ = std::tmpfile();
-        ASSERT_NE(logDatei_, nullptr);
-        alt_ = setzeAusgabeziele({1, fileno(logDatei_)});
-    }
-    void TearDown() override {
-        capture.reset();
-        setzeAusgabeziele(alt_);
-        std::fclose(logDatei_);
-    }
+    void TearDown() override { capture.reset(); }
 
     void baue(SimSystemAudio systemAudio) {
         SimSzenario s;
@@ -68,13 +60,7 @@ class SystemAudioCaptureTest : public ::testing::Test {
         std::lock_guard lock(m_);
         return samples_;
     }
-    std::string log() {
-        std::fflush(logDatei_);
-        std::rewind(logDatei_);
-        std::string text;
-        for (int c; (c = std::fgetc(logDatei_)) != EOF;) text.push_back(static_cast<char>(c));
-        return text;
-    }
+    std::string log() { return mitschnitt_.logText(); }
     // The PlattformFehler that start() throws.
     PlattformFehler startFehler() {
         try {
@@ -91,8 +77,7 @@ class SystemAudioCaptureTest : public ::testing::Test {
     std::unique_ptr<SystemAudioCapture> capture;
 
   private:
-    std::FILE* logDatei_ = nullptr;
-    Ausgabeziele alt_;
+    ZeilenMitschnitt mitschnitt_;  // TearDown() releases the capture before this goes
     std::mutex m_;
     std::size_t samples_ = 0;
     std::size_t bloecke_ = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recorder/driver/ereignisse.h"
+#include "tests/zeilen_mitschnitt.h"
 
 namespace hoerspur {
 namespace {
@@ -20,16 +21,6 @@ constexpr double NULL_S = 100.0;
 // A "me" timeline at 16 kHz with zero time 100 s whose log lines are collected.
 class ZeitachseTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        logDatei_ = std::tmpfile();
-        ASSERT_NE(logDatei_, nullptr);
-        alt_ = setzeAusgabeziele({1, fileno(logDatei_)});
-    }
-    void TearDown() override {
-        setzeAusgabeziele(alt_);
-        std::fclose(logDatei_);
-    }
-
     // Samples 1, 2, 3, ... so that what survives shows which part was kept.
     static std::vector<float> block(std::size_t n) {
         std::vector<float> b(n);
@@ -42,21 +33,7 @@ class ZeitachseTest : public ::testing::Test {
         return zeit.einordnen(block(n), t, static_cast<double>(n) / RATE);
     }
 
-    std::vector<std::string> logZeilen() {
-        std::fflush(logDatei_);
-        std::rewind(logDatei_);
-        std::vector<std::string> zeilen;
-        std::string zeile;
-        for (int c; (c = std::fgetc(logDatei_)) != EOF;) {
-            if (c == '\n') {
-                zeilen.push_back(zeile);
-                zeile.clear();
-            } else {
-                zeile.push_back(static_cast<char>(c));
-            }
-        }
-        return zeilen;
-    }
+    std::vector<std::string> logZeilen() { return mitschnitt_.logZeilen(); }
 
     static std::size_t fuehrendeNullen(const std::vector<float>& b) {
         std::size_t n = 0;
@@ -67,8 +44,7 @@ class ZeitachseTest : public ::testing::Test {
     Zeitachse zeit{"me", RATE, NULL_S};
 
   private:
-    std::FILE* logDatei_ = nullptr;
-    Ausgabeziele alt_;
+    ZeilenMitschnitt mitschnitt_;  // declared first of the members below: outlives the capture
 };
 
 TEST_F(ZeitachseTest, LateFirstBlockIsPrecededBySilenceWithoutCounting) {

@@ -1,51 +1,16 @@
 #include "recorder/driver/ereignisse.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/zeilen_mitschnitt.h"
+
 namespace hoerspur {
 namespace {
-
-// Redirects emit/log into memory files for the lifetime of the object.
-class Mitschnitt {
-  public:
-    Mitschnitt() : ereignisse_(memfd_create("ereignisse", 0)), logZeilen_(memfd_create("log", 0)) {
-        // Appending, like a log file the host redirects into: each write lands whole.
-        fcntl(ereignisse_, F_SETFL, O_APPEND);
-        fcntl(logZeilen_, F_SETFL, O_APPEND);
-        alt_ = setzeAusgabeziele({ereignisse_, logZeilen_});
-    }
-    ~Mitschnitt() {
-        setzeAusgabeziele(alt_);
-        close(ereignisse_);
-        close(logZeilen_);
-    }
-    std::string ereignisText() const { return lies(ereignisse_); }
-    std::string logText() const { return lies(logZeilen_); }
-
-  private:
-    static std::string lies(int fd) {
-        std::string text;
-        char puffer[4096];
-        off_t pos = 0;
-        ssize_t n;
-        while ((n = pread(fd, puffer, sizeof puffer, pos)) > 0) {
-            text.append(puffer, static_cast<size_t>(n));
-            pos += n;
-        }
-        return text;
-    }
-    int ereignisse_;
-    int logZeilen_;
-    Ausgabeziele alt_;
-};
 
 std::string alsJsonString(const std::string& inhalt) {
     return nlohmann::json::parse("\"" + inhalt + "\"").get<std::string>();
@@ -122,7 +87,7 @@ TEST(EventLines, NumbersUseAPointWhateverTheLocale) {
 }
 
 TEST(EmitAndLog, EachCallIsOneCompleteLine) {
-    Mitschnitt m;
+    ZeilenMitschnitt m;
     emit("");
     emit(zeileDone());
     log("[hoerspur] Test");
@@ -131,7 +96,7 @@ TEST(EmitAndLog, EachCallIsOneCompleteLine) {
 }
 
 TEST(EmitAndLog, LinesFromManyThreadsNeverInterleave) {
-    Mitschnitt m;
+    ZeilenMitschnitt m;
     constexpr int kThreads = 8;
     constexpr int kZeilen = 500;
     std::vector<std::thread> threads;
