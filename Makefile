@@ -13,7 +13,7 @@ FUZZ_SEKUNDEN ?= 15
 endif
 
 .PHONY: deps build build-asan build-tsan build-fuzz build-release test test-normal test-asan \
-        test-tsan fuzz bench demo format clean
+        test-tsan fuzz bench bench-live demo format clean
 
 deps:
 	@scripts/install-deps
@@ -70,6 +70,10 @@ bench: build-release
 	@set -e; for b in $$(cat build-release/bench-targets.txt | tr ';' ' '); do \
 	  build-release/$$(cd build-release && find . -name $$b -type f -executable | head -n1); \
 	done
+
+# A long live recording against a private sound server (DAUER seconds, default 600).
+bench-live: build-release
+	@scripts/bench-aufnahme
 
 demo: build
 	@scripts/demo

@@ -225,6 +225,14 @@ extern "C" const char* __tsan_default_suppressions() {
            "race:pa_packet_new*\n"
            "race:pa_tagstruct_*\n"
            "race:pa_memblock_*\n"
-           "race:pa_mempool_*\n";
+           "race:pa_mempool_*\n"
+           // Its lock-free free lists hand heap blocks (mutexes among them) from one
+           // thread to another without a synchronisation the sanitizer can see.
+           "race:pa_flist_*\n"
+           "race:pa_mutex_lock\n"
+           "race:pa_mutex_unlock\n"
+           "race:pa_xmalloc\n"
+           "race:pa_xmalloc0\n"
+           "race:pa_xfree\n";
 }
 #endif
