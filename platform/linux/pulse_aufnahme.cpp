@@ -45,19 +45,20 @@ PulseAufnahme::PulseAufnahme(std::unique_ptr<PulseVerbindung> verbindung,
         PcmPuffer(AudioFormat{wunsch.sampleRateHz, wunsch.kanaele, SampleArt::float32, true},
                   std::max<std::uint32_t>(wunsch.pufferFrames, 1));
 
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = static_cast<std::uint32_t>(wunsch.sampleRateHz);
-    spec.channels = static_cast<std::uint8_t>(std::min<std::uint32_t>(wunsch.kanaele, 255));
-    if (pa_sample_spec_valid(&spec) == 0 || spec.rate != wunsch.sampleRateHz ||
-        spec.channels != wunsch.kanaele) {
+    pa_sample_spec abtastFormat{};
+    abtastFormat.format = PA_SAMPLE_FLOAT32LE;
+    abtastFormat.rate = static_cast<std::uint32_t>(wunsch.sampleRateHz);
+    abtastFormat.channels = static_cast<std::uint8_t>(std::min<std::uint32_t>(wunsch.kanaele, 255));
+    if (pa_sample_spec_valid(&abtastFormat) == 0 || abtastFormat.rate != wunsch.sampleRateHz ||
+        abtastFormat.channels != wunsch.kanaele) {
         throw pulseFehler("Aufnahmeformat wird vom Tonserver nicht unterstuetzt", PA_ERR_INVALID);
     }
     pa_channel_map kanaele{};
-    pa_channel_map_init_extend(&kanaele, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    pa_channel_map_init_extend(&kanaele, abtastFormat.channels, PA_CHANNEL_MAP_DEFAULT);
 
     PulseVerbindung::Sperre sperre(*verbindung_);
-    stream_ = pa_stream_new(verbindung_->kontext(), wunsch.streamName.c_str(), &spec, &kanaele);
+    stream_ =
+        pa_stream_new(verbindung_->kontext(), wunsch.streamName.c_str(), &abtastFormat, &kanaele);
     if (stream_ == nullptr) throw verbindung_->fehler("Aufnahme-Stream nicht anlegbar");
     pa_stream_set_state_callback(stream_, beiZustand, this);
     pa_stream_set_read_callback(stream_, beiDaten, this);
