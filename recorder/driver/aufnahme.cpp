@@ -100,40 +100,43 @@ void Aufnahme::starte() {
     startThread_ = std::thread([this] { startAufgabe(); });
 }
 
+namespace {
+
+// Runs one capture start; on refusal logs "<prefix>" with the error's full text
+// and returns its short description.
+template <typename Start>
+std::optional<std::string> versucheStart(Start start, const char* prefix) {
+    try {
+        start();
+        return std::nullopt;
+    } catch (const PlattformFehler& f) {
+        log(prefix + f.vollText());
+        return f.beschreibung();
+    } catch (const std::exception& f) {
+        log(std::string(prefix) + f.what());
+        return std::string(f.what());
+    }
+}
+
+}  // namespace
+
 void Aufnahme::startAufgabe() {
     std::optional<std::string> mikroFehler;
     std::optional<std::string> systemFehler;
-    bool micLaeuft = false;
-    bool systemLaeuft = false;
-
     {
         std::lock_guard<std::mutex> l(micMutex_);
         if (stopLaeuft_) return;
-        try {
-            micCap_->start();
-            micLaeuft = true;
-        } catch (const PlattformFehler& f) {
-            log("[hoerspur] Mikrofon nicht verfuegbar: " + f.vollText());
-            mikroFehler = f.beschreibung();
-        } catch (const std::exception& f) {
-            log(std::string("[hoerspur] Mikrofon nicht verfuegbar: ") + f.what());
-            mikroFehler = f.what();
-        }
+        mikroFehler =
+            versucheStart([this] { micCap_->start(); }, "[hoerspur] Mikrofon nicht verfuegbar: ");
     }
     {
         std::lock_guard<std::mutex> l(sysMutex_);
         if (stopLaeuft_) return;
-        try {
-            sysCap_->start();
-            systemLaeuft = true;
-        } catch (const PlattformFehler& f) {
-            log("[hoerspur] System-Audio nicht verfuegbar: " + f.vollText());
-            systemFehler = f.beschreibung();
-        } catch (const std::exception& f) {
-            log(std::string("[hoerspur] System-Audio nicht verfuegbar: ") + f.what());
-            systemFehler = f.what();
-        }
+        systemFehler = versucheStart([this] { sysCap_->start(); },
+                                     "[hoerspur] System-Audio nicht verfuegbar: ");
     }
+    const bool micLaeuft = !mikroFehler;
+    const bool systemLaeuft = !systemFehler;
 
     if (!micLaeuft && !systemLaeuft) {
         {
