@@ -94,17 +94,23 @@ PulseAufnahme::PulseAufnahme(std::unique_ptr<PulseVerbindung> verbindung,
         gemeldet_ = true;
         const std::string name = wunsch.quelle.empty() ? "Standard-Eingang" : wunsch.quelle;
         PlattformFehler f = verbindung_->fehler("Tonserver verweigert die Aufnahme von " + name);
-        pa_stream_set_state_callback(stream_, nullptr, nullptr);
-        pa_stream_set_read_callback(stream_, nullptr, nullptr);
-        pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
-        pa_stream_set_moved_callback(stream_, nullptr, nullptr);
-        pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
-        stream_ = nullptr;
+        loeseStream();
         throw f;
     }
     laeuft_ = true;
     fordereZeitAn();
+}
+
+void PulseAufnahme::loeseStream() {
+    if (stream_ == nullptr) return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
+    // Disconnecting also cancels a pending timing request and its callback.
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
 }
 
 PulseAufnahme::~PulseAufnahme() {
@@ -131,16 +137,7 @@ void PulseAufnahme::stoppe() {
         PulseVerbindung::Sperre sperre(*verbindung_);
         laeuft_ = false;
         gemeldet_ = true;
-        if (stream_ != nullptr) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_set_read_callback(stream_, nullptr, nullptr);
-            pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
-            pa_stream_set_moved_callback(stream_, nullptr, nullptr);
-            // Disconnecting also cancels a pending timing request and its callback.
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
+        loeseStream();
     }
     verbindung_.reset();
 }

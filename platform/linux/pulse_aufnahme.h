@@ -71,6 +71,8 @@ class PulseAufnahme {
     void lies();
     void liefere();
     void fordereZeitAn();
+    // Unhooks, disconnects and releases the stream; under the connection's lock.
+    void loeseStream();
     void melde(const std::string& was);
 
     // Fest nach dem Bau.

@@ -40,33 +40,24 @@ void nimmServerInfo(pa_context*, const pa_server_info* info, void* daten) {
     pa_threaded_mainloop_signal(a->loop, 0);
 }
 
-void nimmQuelle(pa_context*, const pa_source_info* info, int ende, void* daten) {
+// Source and sink listings end with a call carrying ende != 0; `monitor` names the
+// field that links the device to its monitor (or the sink it monitors).
+template <typename Info, const char* Info::*monitor>
+void nimmGeraet(pa_context*, const Info* info, int ende, void* daten) {
     auto* a = static_cast<Anfrage*>(daten);
     if (ende == 0 && info != nullptr) {
         a->geraet.name = info->name ? info->name : "";
         a->geraet.sampleRateHz = info->sample_spec.rate;
         a->geraet.kanaele = info->sample_spec.channels;
-        a->geraet.monitor = info->monitor_of_sink_name ? info->monitor_of_sink_name : "";
+        a->geraet.monitor = info->*monitor ? info->*monitor : "";
         a->gefunden = true;
         return;
     }
     a->fertig = true;
     pa_threaded_mainloop_signal(a->loop, 0);
 }
-
-void nimmSenke(pa_context*, const pa_sink_info* info, int ende, void* daten) {
-    auto* a = static_cast<Anfrage*>(daten);
-    if (ende == 0 && info != nullptr) {
-        a->geraet.name = info->name ? info->name : "";
-        a->geraet.sampleRateHz = info->sample_spec.rate;
-        a->geraet.kanaele = info->sample_spec.channels;
-        a->geraet.monitor = info->monitor_source_name ? info->monitor_source_name : "";
-        a->gefunden = true;
-        return;
-    }
-    a->fertig = true;
-    pa_threaded_mainloop_signal(a->loop, 0);
-}
+constexpr auto nimmQuelle = nimmGeraet<pa_source_info, &pa_source_info::monitor_of_sink_name>;
+constexpr auto nimmSenke = nimmGeraet<pa_sink_info, &pa_sink_info::monitor_source_name>;
 
 void zeitUm(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* daten) {
     auto* a = static_cast<std::pair<pa_threaded_mainloop*, bool>*>(daten);
