@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "basis/ausgabe.h"
 #include "recorder/audiofiles/channel_chunker.h"
-#include "recorder/driver/ereignisse.h"
 
 namespace {
 

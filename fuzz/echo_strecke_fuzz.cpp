@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     strecke.abschliessen();
     if (ausgegeben != static_cast<std::size_t>(strecke.micEnde())) std::abort();
-    const std::string s = strecke.statistik();
-    if (s.empty() || s.front() != '{' || s.back() != '}') std::abort();
+    const hoerspur::EchoStatistik s = strecke.statistik();
+    if (!(s.torAnteil >= 0.0 && s.torAnteil <= 1.0 && s.nahAnteil >= 0.0 && s.nahAnteil <= 1.0))
+        std::abort();
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "recorder/driver/ereignisse.h"
+#include "basis/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/driver/ereignisse.h"
+#include "basis/ausgabe.h"
 
 namespace hoerspur {
 

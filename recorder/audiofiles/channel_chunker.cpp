@@ -6,8 +6,8 @@
 #include <exception>
 #include <utility>
 
+#include "basis/ausgabe.h"
 #include "recorder/audiofiles/wav_datei.h"
-#include "recorder/driver/ereignisse.h"
 
 namespace hoerspur {
 namespace {
@@ -232,8 +232,8 @@ void ChannelChunker::flush(std::int64_t count) {
     if (mitMaske_) {
         spracheMs = static_cast<std::int64_t>(static_cast<double>(markiert) / rate * 1000.0);
     }
-    emit(zeileChunk(index, channel, pfad, static_cast<double>(t0) / rate,
-                    static_cast<double>(t1) / rate, spracheMs));
+    gemeldet(GeschriebenerChunk{index, channel, pfad, static_cast<double>(t0) / rate,
+                                static_cast<double>(t1) / rate, spracheMs});
 }
 
 }  // namespace hoerspur

@@ -1,19 +1,20 @@
 // Cuts the continuous mono stream of one channel ("me", "them") into numbered WAV
 // chunk files "chunk_<channel>_<index, at least 3 digits>.wav" in `outDir`, at quiet
-// 160-sample frames, and announces each written file with one chunk line on the event
-// stream. Fixed mode cuts near every `chunkSamples` at the quietest frame within
+// 160-sample frames, and hands each written file to `gemeldet`. Fixed mode cuts near every
+// `chunkSamples` at the quietest frame within
 // +-`searchSamples`; turn mode ends a chunk in the middle of the first pause of
 // `silenceRun` samples after `minSamples`, forces a cut near `maxSamples`, and drops
 // chunks that are silent as a whole. With a speech mask (one flag per sample), chunks
 // with fewer than `minSprache` flagged samples are dropped and counted.
 //
 // Thread safety: append() and finalizeRemainder() may be called from any thread; the
-// chunker's own lock serialises them and is held while a file is written and its line
-// emitted, so the lines of one channel come out in index order. Storage for pending
+// chunker's own lock serialises them and is held while a file is written and reported,
+// so the chunks of one channel are reported in index order. Storage for pending
 // samples and flags is reused; it grows to the largest backlog and no further.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -22,8 +23,20 @@
 
 namespace hoerspur {
 
+// One chunk file, written completely.
+struct GeschriebenerChunk {
+    std::int64_t index = 0;
+    std::string channel;
+    std::string pfad;
+    double t0Sekunden = 0.0;                // first sample, from the start of the channel
+    double t1Sekunden = 0.0;                // the sample after the last
+    std::optional<std::int64_t> spracheMs;  // only while the channel carries a speech mask
+};
+
 class ChannelChunker {
   public:
+    using Melder = std::function<void(const GeschriebenerChunk&)>;
+
     // Frames of all energy measurements are this many samples, whatever the rate.
     static constexpr std::int64_t FRAME_SAMPLES = 160;
     // Fewest flagged samples a chunk needs while a mask is in use.
@@ -48,6 +61,10 @@ class ChannelChunker {
     // Chunks dropped for lack of flagged speech.
     std::int64_t ohneSprache() const;
     void setzeOhneSprache(std::int64_t anzahl);
+
+    // Called for each written chunk, under the chunker's lock, on the thread that
+    // cut it. Set before the first append().
+    Melder gemeldet = [](const GeschriebenerChunk&) {};
 
     // fest nach dem Bau
     const std::string channel;

@@ -3,8 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "basis/ausgabe.h"
 #include "platform/plattform_fehler.h"
-#include "recorder/driver/ereignisse.h"
 
 namespace hoerspur {
 

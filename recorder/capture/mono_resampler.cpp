@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "recorder/driver/ereignisse.h"
+#include "basis/ausgabe.h"
 
 namespace hoerspur {
 

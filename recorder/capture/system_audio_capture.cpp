@@ -4,8 +4,8 @@
 #include <limits>
 #include <utility>
 
+#include "basis/ausgabe.h"
 #include "platform/plattform_fehler.h"
-#include "recorder/driver/ereignisse.h"
 
 namespace hoerspur {
 

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "basis/ausgabe.h"
 #include "platform/plattform_fehler.h"
 #include "platform/sim/sim_plattform.h"
-#include "recorder/driver/ereignisse.h"
 #include "tests/zeilen_mitschnitt.h"
 
 namespace hoerspur {

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <utility>
 
-#include "recorder/driver/ereignisse.h"
+#include "basis/ausgabe.h"
+#include "basis/text.h"
 
 namespace hoerspur {
 
@@ -95,14 +96,6 @@ std::vector<float> Zeitachse::einordnen(std::vector<float> samples, std::optiona
     }
     geschrieben_ += static_cast<std::int64_t>(samples.size());
     return samples;
-}
-
-std::string Zeitachse::bericht() const {
-    return "\"" + name_ + "\":{\"luecken\":" + std::to_string(luecken_) + ",\"luecken_ms\":" +
-           formatFest(static_cast<double>(lueckenSamples_) / rate_ * 1000.0, 0) +
-           ",\"ueberlappungen\":" + std::to_string(ueberlappungen_) +
-           ",\"verworfen_ms\":" + formatFest(static_cast<double>(verworfen_) / rate_ * 1000.0, 0) +
-           "}";
 }
 
 }  // namespace hoerspur

@@ -28,10 +28,8 @@ class Zeitachse {
     std::vector<float> einordnen(std::vector<float> samples, std::optional<double> tSekunden,
                                  double eingangSekunden);
 
-    // "name":{"luecken":I,"luecken_ms":F,"ueberlappungen":I,"verworfen_ms":F}
-    std::string bericht() const;
-
     const std::string& name() const { return name_; }
+    double rate() const { return rate_; }
     std::int64_t geschrieben() const { return geschrieben_; }
     std::int64_t luecken() const { return luecken_; }
     std::int64_t lueckenSamples() const { return lueckenSamples_; }

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "basis/text.h"
 #include "platform/audio_puffer.h"
 #include "recorder/capture/mono_resampler.h"
 #include "recorder/capture/zeitachse.h"
-#include "recorder/driver/ereignisse.h"
 
 namespace hoerspur {
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "basis/ausgabe.h"
 #include "platform/plattform_fehler.h"
 #include "recorder/audiofiles/channel_chunker.h"
 #include "recorder/audiofiles/roh_wav.h"
@@ -29,9 +30,11 @@ namespace hoerspur {
 namespace {
 
 std::unique_ptr<ChannelChunker> neuerChunker(const char* channel, const Config& c) {
-    return std::make_unique<ChannelChunker>(channel, c.outDir, c.sampleRate, c.chunkSeconds,
-                                            c.turnMode, c.minSeconds, c.maxSeconds,
-                                            c.silenceSeconds, c.silenceRms);
+    auto chunker = std::make_unique<ChannelChunker>(channel, c.outDir, c.sampleRate, c.chunkSeconds,
+                                                    c.turnMode, c.minSeconds, c.maxSeconds,
+                                                    c.silenceSeconds, c.silenceRms);
+    chunker->gemeldet = [](const GeschriebenerChunk& chunk) { emit(zeileChunk(chunk)); };
+    return chunker;
 }
 
 std::string pfadIn(const std::string& ordner, const char* name) {
@@ -190,7 +193,7 @@ void Aufnahme::stopAufgabe() {
         std::lock_guard<std::mutex> l(endeMutex_);
         if (letzteZeileGeschrieben_) return;  // the start task already ended the run
         if (strecke_) emit(zeileEcho(strecke_->statistik(), meChunker_->ohneSprache()));
-        emit(zeileZeitachse(zeitThem_->bericht(), zeitMe_->bericht()));
+        emit(zeileZeitachse(*zeitThem_, *zeitMe_));
         emit(zeileDone());
         letzteZeileGeschrieben_ = true;
     }

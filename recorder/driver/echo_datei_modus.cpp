@@ -8,6 +8,8 @@
 #include <system_error>
 #include <vector>
 
+#include "basis/ausgabe.h"
+#include "basis/text.h"
 #include "recorder/audiofiles/channel_chunker.h"
 #include "recorder/audiofiles/wav_datei.h"
 #include "recorder/driver/ereignisse.h"
@@ -45,6 +47,7 @@ int echoDateiModus(const Config& konfig, std::FILE* ergebnis) {
         // Turn mode with fixed limits, whatever the command line says for recordings.
         chunker = std::make_unique<ChannelChunker>(
             "me", *konfig.chunkOrdner, RATE, konfig.chunkSeconds, true, 1.2, 15.0, 0.6, 0.006f);
+        chunker->gemeldet = [](const GeschriebenerChunk& chunk) { emit(zeileChunk(chunk)); };
     }
     strecke.ausgabe = [&](std::span<const float> samples, std::span<const bool> sprache) {
         ausgabe.insert(ausgabe.end(), samples.begin(), samples.end());
@@ -75,13 +78,10 @@ int echoDateiModus(const Config& konfig, std::FILE* ergebnis) {
 
     const double rechenzeit =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::string zeile = strecke.statistik();
-    zeile.pop_back();
-    zeile += ",\"sekunden_audio\":" + formatFest(static_cast<double>(mikro->size()) / RATE, 1);
-    zeile += ",\"rechenzeit_s\":" + formatFest(rechenzeit, 2);
-    zeile += ",\"samples\":" + std::to_string(ausgabe.size());
-    zeile += ",\"chunks_ohne_sprache\":" + std::to_string(chunker ? chunker->ohneSprache() : 0);
-    zeile += "}\n";
+    std::string zeile = zeileEchoDatei(
+        strecke.statistik(), static_cast<double>(mikro->size()) / RATE, rechenzeit,
+        static_cast<std::int64_t>(ausgabe.size()), chunker ? chunker->ohneSprache() : 0);
+    zeile += '\n';
     std::fputs(zeile.c_str(), ergebnis);
     std::fflush(ergebnis);
     return 0;

@@ -1,5 +1,6 @@
 // hoerspur: records the microphone ("me") and the system audio ("them") of a call.
 // main only parses the command line and hands over to the selected mode.
+#include "basis/ausgabe.h"
 #include "platform/linux/linux_plattform.h"
 #include "recorder/capture/zeitachsen_selbsttest.h"
 #include "recorder/driver/aufnahme.h"

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "recorder/driver/ereignisse.h"
-
 namespace hoerspur {
 
 namespace {
@@ -191,23 +189,22 @@ void EchoStrecke::abschliessen() {
     beendet_ = true;
 }
 
-std::string EchoStrecke::statistik() const {
+EchoStatistik EchoStrecke::statistik() const {
     const double bloecke = static_cast<double>(std::max<std::int64_t>(ec_.bloecke(), 1));
-    std::string z = "{\"event\":\"echo\",\"verzoegerung_ms\":";
-    z += formatFest(delay_ * 0.0625, 1);
-    z += ",\"versatz_bloecke\":" + std::to_string(versatz_);
-    z += ",\"versatz_wechsel\":" + std::to_string(versatzWechsel_);
-    z += ",\"leck\":" + formatFest(ec_.leak(), 4);
-    z += ",\"tor_anteil\":" + formatFest(static_cast<double>(ec_.torBloecke()) / bloecke, 3);
-    z += ",\"nah_anteil\":" + formatFest(static_cast<double>(ec_.nahBloecke()) / bloecke, 3);
-    z += ",\"vg_kopien\":" + std::to_string(ec_.vgKopien());
-    z += ",\"hg_reset\":" + std::to_string(ec_.hgReset());
-    z += ",\"resets\":" + std::to_string(ec_.resets());
-    z += ",\"ohne_referenz\":" + std::to_string(ohneReferenz_);
-    z += ",\"ausfaelle\":" + std::to_string(ausfaelle_);
-    z += ",\"bloecke\":" + std::to_string(ec_.bloecke());
-    z += '}';
-    return z;
+    EchoStatistik s;
+    s.verzoegerungMs = delay_ * 0.0625;
+    s.versatzBloecke = versatz_;
+    s.versatzWechsel = versatzWechsel_;
+    s.leck = ec_.leak();
+    s.torAnteil = static_cast<double>(ec_.torBloecke()) / bloecke;
+    s.nahAnteil = static_cast<double>(ec_.nahBloecke()) / bloecke;
+    s.vgKopien = ec_.vgKopien();
+    s.hgReset = ec_.hgReset();
+    s.resets = ec_.resets();
+    s.ohneReferenz = ohneReferenz_;
+    s.ausfaelle = ausfaelle_;
+    s.bloecke = ec_.bloecke();
+    return s;
 }
 
 }  // namespace hoerspur

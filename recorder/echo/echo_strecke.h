@@ -17,13 +17,30 @@
 #include <functional>
 #include <optional>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "recorder/echo/echokompensation.h"
 #include "recorder/echo/verzoegerungsschaetzer.h"
 
 namespace hoerspur {
+
+// What the echo path did over a whole run, for the recorder's "echo" line.
+struct EchoStatistik {
+    double verzoegerungMs = 0.0;  // the last delay estimate
+    int versatzBloecke = 0;
+    std::int64_t versatzWechsel = 0;
+    double leck = 0.0;
+    double torAnteil = 0.0;  // share of blocks with the adaptation gate closed
+    double nahAnteil = 0.0;  // share of blocks with near-end speech
+    std::int64_t vgKopien = 0;
+    std::int64_t hgReset = 0;
+    std::int64_t resets = 0;
+    std::int64_t ohneReferenz = 0;
+    std::int64_t ausfaelle = 0;
+    std::int64_t bloecke = 0;
+
+    bool operator==(const EchoStatistik&) const = default;
+};
 
 class EchoStrecke {
   public:
@@ -45,8 +62,7 @@ class EchoStrecke {
     // mikro() are ignored and the output holds micEnde() samples in all.
     void abschliessen();
 
-    // The "echo" event line: one JSON object.
-    std::string statistik() const;
+    EchoStatistik statistik() const;
 
     Ausgabe ausgabe = [](std::span<const float>, std::span<const bool>) {};
 
