@@ -5,8 +5,10 @@
 // Samples are floats at 16000 Hz on the +-1 scale.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <random>
 #include <vector>
 
@@ -56,12 +58,15 @@ inline std::vector<double> raumAntwort(int verzoegerungSamples, double direkt, i
     return h;
 }
 
-// x convolved with h, as long as x. Zero taps are skipped, so long pure delays are cheap.
-inline std::vector<float> falten(const std::vector<float>& x, const std::vector<double>& h) {
+// x convolved with h over the output samples [von, bis) (all of x by default). Zero taps
+// are skipped, so long pure delays are cheap.
+inline std::vector<float> falten(const std::vector<float>& x, const std::vector<double>& h,
+                                 std::size_t von = 0, std::size_t bis = SIZE_MAX) {
+    bis = std::min(bis, x.size());
     std::vector<double> y(x.size(), 0.0);
     for (std::size_t t = 0; t < h.size(); ++t) {
         if (h[t] == 0.0) continue;
-        for (std::size_t i = t; i < x.size(); ++i) y[i] += h[t] * x[i - t];
+        for (std::size_t i = std::max(t, von); i < bis; ++i) y[i] += h[t] * x[i - t];
     }
     return std::vector<float>(y.begin(), y.end());
 }
@@ -73,18 +78,43 @@ struct Gespraech {
     std::vector<float> mikro;  // echo + near end + noise
 };
 
-// `nahAb`/`nahBis`: the near end speaks only in [nahAb, nahBis) seconds (empty: never).
-inline Gespraech gespraech(double sekunden, int verzoegerungSamples, unsigned seed,
-                           double nahAb = 0.0, double nahBis = 0.0, double rauschen = 1e-4) {
+// A stretch of a call with one echo delay: until `bisSekunden`, the far end reaches the
+// microphone `verzoegerungSamples` later (the same room each time, moved as a whole).
+struct EchoAbschnitt {
+    double bisSekunden;
+    int verzoegerungSamples;
+};
+
+// Seconds [ab, bis) in which a voice speaks.
+struct Zeitraum {
+    double ab;
+    double bis;
+};
+
+// A call whose echo delay changes at the given times and whose near end speaks in the
+// given stretches, with noise of standard deviation `rauschen`.
+inline Gespraech gespraech(double sekunden, const std::vector<EchoAbschnitt>& abschnitte,
+                           const std::vector<Zeitraum>& nahZeiten, unsigned seed,
+                           double rauschen = 1e-4) {
     const auto n = static_cast<std::size_t>(sekunden * 16000.0);
+    auto sample = [n](double s) { return std::min(n, static_cast<std::size_t>(s * 16000.0)); };
     Gespraech g;
     g.fern = sprachAehnlich(n, seed, 0.6);
-    g.echo = falten(g.fern, raumAntwort(verzoegerungSamples, 0.5, 1024, seed + 1));
-    g.nah = sprachAehnlich(n, seed + 2, 0.5);
-    const auto ab = static_cast<std::size_t>(nahAb * 16000.0);
-    const auto bis = static_cast<std::size_t>(nahBis * 16000.0);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i < ab || i >= bis) g.nah[i] = 0.0f;
+    g.echo.assign(n, 0.0f);
+    std::size_t von = 0;
+    for (const EchoAbschnitt& a : abschnitte) {
+        const std::size_t bis = sample(a.bisSekunden);
+        const auto teil =
+            falten(g.fern, raumAntwort(a.verzoegerungSamples, 0.5, 1024, seed + 1), von, bis);
+        std::copy(teil.begin() + static_cast<std::ptrdiff_t>(von),
+                  teil.begin() + static_cast<std::ptrdiff_t>(std::max(von, bis)),
+                  g.echo.begin() + static_cast<std::ptrdiff_t>(von));
+        von = std::max(von, bis);
+    }
+    const std::vector<float> stimme = sprachAehnlich(n, seed + 2, 0.5);
+    g.nah.assign(n, 0.0f);
+    for (const Zeitraum& z : nahZeiten) {
+        for (std::size_t i = sample(z.ab); i < sample(z.bis); ++i) g.nah[i] = stimme[i];
     }
     std::mt19937 zufall(seed + 3);
     std::normal_distribution<double> normal(0.0, rauschen);
@@ -93,6 +123,13 @@ inline Gespraech gespraech(double sekunden, int verzoegerungSamples, unsigned se
         g.mikro[i] = static_cast<float>(g.echo[i] + g.nah[i] + normal(zufall));
     }
     return g;
+}
+
+// `nahAb`/`nahBis`: the near end speaks only in [nahAb, nahBis) seconds (empty: never).
+inline Gespraech gespraech(double sekunden, int verzoegerungSamples, unsigned seed,
+                           double nahAb = 0.0, double nahBis = 0.0, double rauschen = 1e-4) {
+    return gespraech(sekunden, {{sekunden, verzoegerungSamples}}, {{nahAb, nahBis}}, seed,
+                     rauschen);
 }
 
 // Energy ratio of a to b over [von, bis) samples, in dB.
