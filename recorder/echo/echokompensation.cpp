@@ -109,6 +109,19 @@ HS_AVX2_KLON void gradientSchritt(double* __restrict wr, double* __restrict wi,
     }
 }
 
+// Per bin: error and echo estimate power, and the smoothed reference power.
+HS_AVX2_KLON void leistungen(const double* __restrict er, const double* __restrict ei,
+                             const double* __restrict yr, const double* __restrict yi,
+                             const double* __restrict x0r, const double* __restrict x0i,
+                             double* __restrict Rf, double* __restrict Yf, double* __restrict power,
+                             double glaett, int anzahl) {
+    for (int k = 0; k < anzahl; ++k) {
+        Rf[k] = er[k] * er[k] + ei[k] * ei[k];
+        Yf[k] = yr[k] * yr[k] + yi[k] * yi[k];
+        power[k] = (1.0 - glaett) * power[k] + 1.0 + glaett * (x0r[k] * x0r[k] + x0i[k] * x0i[k]);
+    }
+}
+
 // Sums over a block run in four interleaved partial sums, combined as (s0 + s1) +
 // (s2 + s3): a fixed order, so results repeat bit for bit, without one long chain of
 // dependent additions. `anzahl` is a multiple of 4.
@@ -126,6 +139,19 @@ double summe(int anzahl, Term term) {
 
 double quadratSumme(const double* v, int anzahl) {
     return summe(anzahl, [v](int i) { return v[i] * v[i]; });
+}
+
+// Step size per bin once adapted: the leaked echo, at most a share of the error,
+// blended with the block's residual-to-error ratio, normalised by the reference power.
+HS_AVX2_KLON void schritteAdaptiert(const double* __restrict Rf, const double* __restrict Yf,
+                                    const double* __restrict power, double* __restrict p1,
+                                    double leak, double RER, int anzahl) {
+    for (int k = 0; k < anzahl; ++k) {
+        const double e1 = Rf[k] + 1.0;
+        double r = std::min(SCHRITT_DECKEL * e1, leak * Yf[k]);
+        r = SCHRITT_LEAK * r + SCHRITT_RER * RER * e1;
+        p1[k] = r / (e1 * (power[k] + POWER_GRUND));
+    }
 }
 
 }  // namespace
@@ -372,12 +398,7 @@ void Echokompensation::naechsterSchritt(const Lernpaar& paar, double Syy, double
     const double* __restrict power = power_.p();
     double* __restrict p1 = power1_.p();
     if (adapted_) {
-        for (int k = 0; k < H; ++k) {
-            const double e1 = Rf[k] + 1.0;
-            double r = std::min(SCHRITT_DECKEL * e1, leak_ * Yf[k]);
-            r = SCHRITT_LEAK * r + SCHRITT_RER * RER * e1;
-            p1[k] = r / (e1 * (power[k] + POWER_GRUND));
-        }
+        schritteAdaptiert(Rf, Yf, power, p1, leak_, RER, H);
     } else {
         const double rate =
             Sxx > START_SXX ? std::min(startRate * Sxx, startRate * See) / See : 0.0;
@@ -404,11 +425,9 @@ void Echokompensation::leckSchaetzen(const double* e, const double* y, double Se
     const double* __restrict x0i = xi(0);
     const double glaett = POWER_RATE / P_;
     const double a = SPEKTRUM_RATE;
+    leistungen(er, ei, yr, yi, x0r, x0i, Rf, Yf, power, glaett, H);
     double PeyB = 0.0, PyyB = 0.0;
     for (int k = 0; k < H; ++k) {
-        Rf[k] = er[k] * er[k] + ei[k] * ei[k];
-        Yf[k] = yr[k] * yr[k] + yi[k] * yi[k];
-        power[k] = (1.0 - glaett) * power[k] + 1.0 + glaett * (x0r[k] * x0r[k] + x0i[k] * x0i[k]);
         PeyB += (Rf[k] - Eh[k]) * (Yf[k] - Yh[k]);
         PyyB += (Yf[k] - Yh[k]) * (Yf[k] - Yh[k]);
         Eh[k] = a * Rf[k] + (1.0 - a) * Eh[k];

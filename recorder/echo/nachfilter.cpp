@@ -5,6 +5,8 @@
 #include <numbers>
 #include <span>
 
+#include "recorder/echo/avx2_klon.h"
+
 namespace hoerspur {
 
 namespace {
@@ -39,6 +41,53 @@ constexpr double FREIGABE_NEU = 0.4;
 
 static_assert(Nachfilter::N % 4 == 0);
 
+// The per-bin loops as separate functions over non-overlapping arrays, so that they
+// vectorise; sums over bins stay outside them, in their fixed order.
+
+// Per bin: power of the frame (+1) and of the echo estimate, noise tracking, residual
+// echo estimate.
+HS_AVX2_KLON void binsAnalysieren(const double* __restrict er, const double* __restrict ei,
+                                  const double* __restrict yr, const double* __restrict yi,
+                                  const double* __restrict rho, double* __restrict rausch,
+                                  double* __restrict restAvg, double* __restrict pe,
+                                  double* __restrict py, double nachhall, double c, double leakF) {
+    for (int k = 0; k < Nachfilter::H; ++k) {
+        const double Pe = er[k] * er[k] + ei[k] * ei[k] + 1.0;
+        const double Py = yr[k] * yr[k] + yi[k] * yi[k];
+        rausch[k] = Pe < RAUSCH_BESETZT * rausch[k] ? RAUSCH_BEHALTEN * rausch[k] + RAUSCH_NEU * Pe
+                                                    : RAUSCH_ANSTIEG * rausch[k];
+        restAvg[k] = std::max(nachhall * restAvg[k], c * std::max(rho[k], leakF) * Py);
+        pe[k] = Pe;
+        py[k] = Py;
+    }
+}
+
+HS_AVX2_KLON void rhoNachfuehren(const double* __restrict er, const double* __restrict ei,
+                                 const double* __restrict p, const double* __restrict rausch,
+                                 double* __restrict rho, double schwelle) {
+    for (int k = 0; k < Nachfilter::H; ++k) {
+        double q = (er[k] * er[k] + ei[k] * ei[k] + 1.0 - rausch[k]) / (p[k] + 1e-9);
+        q = q <= 0.0 ? 0.0 : q;
+        q = q > RHO_MAX ? RHO_MAX : q;
+        rho[k] = p[k] > schwelle ? rho[k] + RHO_RATE * (q - rho[k]) : rho[k];
+    }
+}
+
+// Gain per bin, falling at once and rising smoothed, applied to the spectrum.
+HS_AVX2_KLON void verstaerken(const double* __restrict er, const double* __restrict ei,
+                              const double* __restrict r, double* __restrict gain,
+                              double* __restrict sr, double* __restrict si, double gmin,
+                              double gDecke) {
+    for (int k = 0; k < Nachfilter::H; ++k) {
+        double g = 1.0 - r[k] / (er[k] * er[k] + ei[k] * ei[k] + 1.0);
+        g = std::max(g, gmin);
+        g = std::min(g, gDecke);
+        gain[k] = g < gain[k] ? g : FREIGABE_BEHALTEN * gain[k] + FREIGABE_NEU * g;
+        sr[k] = er[k] * gain[k];
+        si[k] = ei[k] * gain[k];
+    }
+}
+
 }  // namespace
 
 Nachfilter::Nachfilter()
@@ -56,6 +105,7 @@ Nachfilter::Nachfilter()
       rahmenY_(K),
       yRe_(H),
       yIm_(H),
+      pe_(H),
       sRe_(H),
       sIm_(H),
       synthese_(K) {
@@ -121,22 +171,14 @@ void Nachfilter::analysieren(const double* out0, const double* yf, double leak, 
     }
     const double leakF = std::max(leak, LEAK_MIN);
 
+    double* __restrict pe = pe_.p();
+    binsAnalysieren(neu.er.data(), neu.ei.data(), yr, yi, rho, rausch, restAvg, pe, neu.p.data(),
+                    nachhall, c, leakF);
     double sPe = 0.0, sPy = 0.0, sN = 0.0;
-    for (int k = 0; k < H; ++k) {
-        const double Pe = neu.er[k] * neu.er[k] + neu.ei[k] * neu.ei[k] + 1.0;
-        const double Py = yr[k] * yr[k] + yi[k] * yi[k];
-        if (Pe < RAUSCH_BESETZT * rausch[k]) {
-            rausch[k] = RAUSCH_BEHALTEN * rausch[k] + RAUSCH_NEU * Pe;
-        } else {
-            rausch[k] = RAUSCH_ANSTIEG * rausch[k];
-        }
-        restAvg[k] = std::max(nachhall * restAvg[k], c * std::max(rho[k], leakF) * Py);
-        neu.p[k] = Py;
-        if (k >= BAND_LO && k <= BAND_HI) {
-            sPe += Pe;
-            sPy += Py;
-            sN += rausch[k];
-        }
+    for (int k = BAND_LO; k <= BAND_HI; ++k) {
+        sPe += pe[k];
+        sPy += neu.p[k];
+        sN += rausch[k];
     }
     std::copy_n(restAvg, H, neu.r.data());
     // Near end: the residual exceeds noise plus the expected residual echo by theta dB.
@@ -171,39 +213,18 @@ void Nachfilter::rhoLernen(const Eintrag& alt) {
     double pmax = alt.p[0];
     for (int k = 1; k < H; ++k) pmax = std::max(pmax, alt.p[k]);
     const double schwelle = (pmax + 1e-9) * RHO_MIN_ANTEIL;
-    const double* __restrict rausch = rausch_.p();
-    double* __restrict rho = rho_.p();
-    for (int k = 0; k < H; ++k) {
-        if (alt.p[k] > schwelle) {
-            double q = (alt.er[k] * alt.er[k] + alt.ei[k] * alt.ei[k] + 1.0 - rausch[k]) /
-                       (alt.p[k] + 1e-9);
-            if (q <= 0.0) q = 0.0;
-            if (q > RHO_MAX) q = RHO_MAX;
-            rho[k] += RHO_RATE * (q - rho[k]);
-        }
-    }
+    rhoNachfuehren(alt.er.data(), alt.ei.data(), alt.p.data(), rausch_.p(), rho_.p(), schwelle);
 }
 
 void Nachfilter::synthetisieren(const Eintrag& alt, double* aus) {
     const double gmin =
         tor_ ? std::pow(10.0, TOR_BODEN_DB / 20.0) : std::pow(10.0, gminOffen / 20.0);
     const double gTor = std::pow(10.0, torDb / 20.0);
-    double* __restrict gain = gain_.p();
-    double* __restrict sr = sRe_.p();
-    double* __restrict si = sIm_.p();
-    for (int k = 0; k < H; ++k) {
-        double g = 1.0 - alt.r[k] / (alt.er[k] * alt.er[k] + alt.ei[k] * alt.ei[k] + 1.0);
-        g = std::max(g, gmin);
-        g = std::min(g, 1.0);
-        if (tor_) g = std::min(g, gTor);
-        if (g < gain[k]) {
-            gain[k] = g;
-        } else {
-            gain[k] = FREIGABE_BEHALTEN * gain[k] + FREIGABE_NEU * g;
-        }
-        sr[k] = alt.er[k] * gain[k];
-        si[k] = alt.ei[k] * gain[k];
-    }
+    // Under the gate the ceiling is gTor, otherwise 1.
+    verstaerken(alt.er.data(), alt.ei.data(), alt.r.data(), gain_.p(), sRe_.p(), sIm_.p(), gmin,
+                tor_ ? std::min(1.0, gTor) : 1.0);
+    const double* __restrict sr = sRe_.p();
+    const double* __restrict si = sIm_.p();
     double* __restrict s = synthese_.p();
     fft_.rueckReell(sr, si, s, 0, K);
     const double* __restrict w = fenster_.p();

@@ -95,6 +95,7 @@ class Nachfilter {
     // scratch of the stages, valid within one call
     DFeld rahmenE_, rahmenY_;  // windowed analysis frames (K)
     DFeld yRe_, yIm_;          // spectrum of the echo estimate frame (H)
+    DFeld pe_;                 // power of the new frame + 1 (H)
     DFeld sRe_, sIm_;          // spectrum after the gains (H)
     DFeld synthese_;           // inverse of it (K)
 };
