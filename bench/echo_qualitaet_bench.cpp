@@ -3,8 +3,12 @@
 // after the start and after a realignment, how it does right after double talk, and how
 // much of the near end's own voice it takes away.
 //
-// Every call lasts 60 s; voiced synthetic voices (test::stimmhaft, far end about -24 dBFS);
-// the far end talks throughout and reaches the microphone through a room at half level. Each is run
+// Every call lasts 60 s: a German far end and an English near end spoken by espeak-ng
+// (scripts/echo-stimmen.sh, sentences peak-normalised to -8 dBFS, made once into the
+// output folder); the far end talks throughout, with the pauses between its sentences,
+// and reaches the microphone through a room at half level. One more call has a strongly
+// periodic synthetic voice (glottal pulses, test::stimmhaft) as the far end. Without
+// espeak-ng every call falls back to that voice. Each is run
 // twice through EchoStrecke, postfilter on and off.
 //
 // Echo attenuation is measured on the microphone's 256-sample blocks in far-end-only
@@ -43,7 +47,8 @@ struct Szenario {
     const char* name;
     std::vector<test::EchoAbschnitt> abschnitte;
     std::vector<test::Zeitraum> nah;
-    double rauschen;  // standard deviation of the microphone noise
+    double rauschen;          // standard deviation of the microphone noise
+    bool periodisch = false;  // far end: the pulse-train voice instead of speech
 };
 
 constexpr double SEKUNDEN = 60.0;
@@ -63,6 +68,7 @@ std::vector<Szenario> szenarien() {
          LEISE},
         {"wechsel", {{20.0, 4000}, {40.0, 9600}, {SEKUNDEN, 8000}}, {}, LEISE},
         {"rauschen", {{SEKUNDEN, 4000}}, {{30.0, 35.0}}, LAUT},
+        {"periodisch", {{SEKUNDEN, 640}}, {}, LEISE, true},
     };
 }
 
@@ -187,6 +193,17 @@ std::string paar(double a, double b) {
     return zahl(a) + "/" + zahl(b);
 }
 
+// 60 s of 16 kHz float samples from a file, empty if it cannot be read whole.
+std::vector<float> stimmeLesen(const std::filesystem::path& datei) {
+    std::vector<float> v(static_cast<std::size_t>(SEKUNDEN * RATE));
+    std::FILE* f = std::fopen(datei.c_str(), "rb");
+    if (!f) return {};
+    const std::size_t gelesen = std::fread(v.data(), sizeof(float), v.size(), f);
+    std::fclose(f);
+    if (gelesen != v.size()) return {};
+    return v;
+}
+
 std::filesystem::path programmOrdner() {
     std::error_code fehler;
     const auto selbst = std::filesystem::read_symlink("/proc/self/exe", fehler);
@@ -207,18 +224,37 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "echo-qualitaet: kann nicht nach %s schreiben\n", ordner.c_str());
         return 2;
     }
+    // The spoken voices, made once.
+    const auto stimmen = ordner / "stimmen";
+    std::vector<float> fernSprache = stimmeLesen(stimmen / "fern.f32");
+    std::vector<float> nahSprache = stimmeLesen(stimmen / "nah.f32");
+#ifdef HOERSPUR_QUELLEN
+    if (fernSprache.empty() || nahSprache.empty()) {
+        const std::string befehl = std::string("'") + HOERSPUR_QUELLEN +
+                                   "/scripts/echo-stimmen.sh' '" + stimmen.string() + "'";
+        if (std::system(befehl.c_str()) == 0) {
+            fernSprache = stimmeLesen(stimmen / "fern.f32");
+            nahSprache = stimmeLesen(stimmen / "nah.f32");
+        }
+    }
+#endif
+    const bool gesprochen = !fernSprache.empty() && !nahSprache.empty();
     std::fprintf(kurven, "szenario,sekunde,linear_db,nachfilter_db\n");
     std::fprintf(ereignisse, "szenario,art,ab_s,bis_s\n");
 
     std::printf(
         "Echo attenuation in dB, far-end-only stretches, linear filter / with postfilter\n");
-    std::printf("%-9s %-11s %-11s %-15s %-11s %-11s %-11s %-11s %-11s %s\n", "scenario",
+    std::printf("%-10s %-11s %-11s %-15s %-11s %-11s %-11s %-11s %-11s %s\n", "scenario",
                 "t20 start", "t20 realign", "realign at s", "5 s", "10 s", "20 s", "last 10 s",
                 "1 s after DT", "near dB");
     unsigned seed = 100;
     for (const Szenario& s : szenarien()) {
-        const test::Gespraech g = test::gespraech(SEKUNDEN, s.abschnitte, s.nah, seed++, s.rauschen,
-                                                  test::Stimme::Stimmhaft);
+        const unsigned saat = seed++;
+        const test::Gespraech g = gesprochen && !s.periodisch
+                                      ? test::gespraech(fernSprache, nahSprache, SEKUNDEN,
+                                                        s.abschnitte, s.nah, saat, s.rauschen)
+                                      : test::gespraech(SEKUNDEN, s.abschnitte, s.nah, saat,
+                                                        s.rauschen, test::Stimme::Stimmhaft);
         const Lauf lin = durchlaufen(g, false);
         const Lauf nf = durchlaufen(g, true);
         const Bloecke bl = bloecke(s, g, lin.aus);
@@ -254,7 +290,7 @@ int main(int argc, char** argv) {
             versatzAn += zahl(ab);
         }
         std::printf(
-            "%-9s %-11s %-11s %-15s %-11s %-11s %-11s %-11s %-11s %s\n", s.name,
+            "%-10s %-11s %-11s %-15s %-11s %-11s %-11s %-11s %-11s %s\n", s.name,
             paar(bis20Db(bl, 0.0, SEKUNDEN), bis20Db(bn, 0.0, SEKUNDEN)).c_str(),
             nachVersatz.empty() ? "-" : nachVersatz.c_str(),
             versatzAn.empty() ? "-" : versatzAn.c_str(),

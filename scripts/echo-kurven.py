@@ -25,6 +25,7 @@ TITEL = {
     "doppelt": "delay 40 ms, double talk",
     "wechsel": "delay 250 -> 600 -> 500 ms",
     "rauschen": "delay 250 ms, noise -55 dBFS, double talk",
+    "periodisch": "delay 40 ms, periodic pulse-train voice",
 }
 
 
@@ -67,7 +68,7 @@ def main():
         ax.plot(t, lin, marker=".", color="tab:blue", label="linear filter")
         ax.plot(t, nf, marker=".", color="tab:orange", label="with postfilter")
         ax.set_title(TITEL.get(name, name), fontsize=10)
-        ax.set_ylim(0, 70)
+        ax.set_ylim(-10, 100)
         ax.set_xlim(0, max(t) + 0.5)
         ax.grid(True, alpha=0.3)
         if i % spalten == 0:
@@ -85,7 +86,8 @@ def main():
     beschriftungen += ["near end speaks", "echo delay changes", "echo path realigns"]
     fig.legend(griffe, beschriftungen, loc="lower right", bbox_to_anchor=(0.95, 0.06),
                fontsize=10)
-    fig.suptitle("Echo attenuation per second in far-end-only stretches (20 dB line in grey)")
+    fig.suptitle("Echo attenuation per second in far-end-only stretches (20 dB line in grey; "
+                 "negative: the output is louder than the microphone)")
     fig.tight_layout()
     fig.savefig(sys.argv[3], dpi=90)
 

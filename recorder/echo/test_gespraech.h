@@ -164,22 +164,18 @@ struct Zeitraum {
     double bis;
 };
 
-enum class Stimme { Rauschen, Stimmhaft };
-
-// A call whose echo delay changes at the given times and whose near end speaks in the
-// given stretches, with noise of standard deviation `rauschen`; both voices of the kind
-// `stimme` (sprachAehnlich or stimmhaft).
-inline Gespraech gespraech(double sekunden, const std::vector<EchoAbschnitt>& abschnitte,
-                           const std::vector<Zeitraum>& nahZeiten, unsigned seed,
-                           double rauschen = 1e-4, Stimme stimme = Stimme::Rauschen) {
-    auto stimmeErzeugen = [stimme](std::size_t anzahl, unsigned s, double pegel) {
-        return stimme == Stimme::Stimmhaft ? stimmhaft(anzahl, s, pegel)
-                                           : sprachAehnlich(anzahl, s, pegel);
-    };
-    const auto n = static_cast<std::size_t>(sekunden * 16000.0);
+// A call of the given voices (as long as the call or longer): the far end reaches the
+// microphone with the delays of `abschnitte`, the near end speaks in `nahZeiten`, noise
+// of standard deviation `rauschen` (seeded with seed + 3) is added.
+inline Gespraech gespraech(std::vector<float> fern, const std::vector<float>& nahStimme,
+                           double sekunden, const std::vector<EchoAbschnitt>& abschnitte,
+                           const std::vector<Zeitraum>& nahZeiten, unsigned seed, double rauschen) {
+    const auto n =
+        std::min({static_cast<std::size_t>(sekunden * 16000.0), fern.size(), nahStimme.size()});
     auto sample = [n](double s) { return std::min(n, static_cast<std::size_t>(s * 16000.0)); };
     Gespraech g;
-    g.fern = stimmeErzeugen(n, seed, 0.6);
+    g.fern = std::move(fern);
+    g.fern.resize(n);
     g.echo.assign(n, 0.0f);
     std::size_t von = 0;
     for (const EchoAbschnitt& a : abschnitte) {
@@ -191,7 +187,6 @@ inline Gespraech gespraech(double sekunden, const std::vector<EchoAbschnitt>& ab
                   g.echo.begin() + static_cast<std::ptrdiff_t>(von));
         von = std::max(von, bis);
     }
-    const std::vector<float> nahStimme = stimmeErzeugen(n, seed + 2, 0.5);
     g.nah.assign(n, 0.0f);
     for (const Zeitraum& z : nahZeiten) {
         for (std::size_t i = sample(z.ab); i < sample(z.bis); ++i) g.nah[i] = nahStimme[i];
@@ -203,6 +198,22 @@ inline Gespraech gespraech(double sekunden, const std::vector<EchoAbschnitt>& ab
         g.mikro[i] = static_cast<float>(g.echo[i] + g.nah[i] + normal(zufall));
     }
     return g;
+}
+
+enum class Stimme { Rauschen, Stimmhaft };
+
+// The same with synthetic voices of the kind `stimme` (sprachAehnlich or stimmhaft).
+inline Gespraech gespraech(double sekunden, const std::vector<EchoAbschnitt>& abschnitte,
+                           const std::vector<Zeitraum>& nahZeiten, unsigned seed,
+                           double rauschen = 1e-4, Stimme stimme = Stimme::Rauschen) {
+    const auto n = static_cast<std::size_t>(sekunden * 16000.0);
+    auto stimmeErzeugen = [stimme](std::size_t anzahl, unsigned s, double pegel) {
+        return stimme == Stimme::Stimmhaft ? stimmhaft(anzahl, s, pegel)
+                                           : sprachAehnlich(anzahl, s, pegel);
+    };
+    std::vector<float> fern = stimmeErzeugen(n, seed, 0.6);
+    const std::vector<float> nahStimme = stimmeErzeugen(n, seed + 2, 0.5);
+    return gespraech(std::move(fern), nahStimme, sekunden, abschnitte, nahZeiten, seed, rauschen);
 }
 
 // `nahAb`/`nahBis`: the near end speaks only in [nahAb, nahBis) seconds (empty: never).
