@@ -16,7 +16,7 @@
 // 10 log10(sum mic^2 / sum out^2). The curve gives it per second; "t20" is the end of
 // the first 1 s window (windows every 0.25 s) from the start or from a realignment that
 // reaches 20 dB, in seconds after that point. "nach DT" pools the first second after
-// each near-end stretch; "last 10 s" the ten seconds before the last (whose end is
+// each near-end stretch; "49-59 s" the ten seconds before the last (whose end is
 // a flush, not a call). "Nah" is the near end's level in the
 // output against its own, 20 log10(sum out*nah / sum nah^2), over its stretches.
 //
@@ -244,8 +244,10 @@ int main(int argc, char** argv) {
 
     std::printf(
         "Echo attenuation in dB, far-end-only stretches, linear filter / with postfilter\n");
+    std::printf("voices: %s\n", gesprochen ? "espeak-ng, German far end, English near end"
+                                           : "synthetic pulse-train voices (no espeak-ng)");
     std::printf("%-10s %-11s %-11s %-15s %-11s %-11s %-11s %-11s %-11s %s\n", "scenario",
-                "t20 start", "t20 realign", "realign at s", "5 s", "10 s", "20 s", "last 10 s",
+                "t20 start", "t20 realign", "realign at s", "5 s", "10 s", "20 s", "49-59 s",
                 "1 s after DT", "near dB");
     unsigned seed = 100;
     for (const Szenario& s : szenarien()) {
