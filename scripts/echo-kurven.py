@@ -84,11 +84,11 @@ def main():
                plt.Line2D([], [], color="black", linestyle="--"),
                plt.Line2D([], [], color="tab:red", linestyle=":")]
     beschriftungen += ["near end speaks", "echo delay changes", "echo path realigns"]
-    fig.legend(griffe, beschriftungen, loc="lower right", bbox_to_anchor=(0.95, 0.06),
-               fontsize=10)
+    fig.legend(griffe, beschriftungen, loc="lower center", ncol=len(griffe), fontsize=10,
+               frameon=False)
     fig.suptitle("Echo attenuation per second in far-end-only stretches (20 dB line in grey; "
                  "negative: the output is louder than the microphone)")
-    fig.tight_layout()
+    fig.tight_layout(rect=(0, 0.035, 1, 1))
     fig.savefig(sys.argv[3], dpi=90)
 
 
