@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -143,9 +144,30 @@ double planenMs(int log2n) {
         .count();
 }
 
+// One pass of the whole path over the 60 s call and nothing else, for instruction
+// counts that repeat run after run:
+//   valgrind --tool=callgrind --toggle-collect='hoerspur::EchoStrecke::*' bench_echo --ein-lauf
+int einLauf() {
+    const auto& g = gespraech60();
+    EchoStrecke strecke(20);
+    double energie = 0.0;
+    strecke.ausgabe = [&](std::span<const float> s, std::span<const bool>) {
+        for (float v : s) energie += static_cast<double>(v) * v;
+    };
+    for (std::size_t i = 0; i < g.mikro.size(); i += 4800) {
+        const std::size_t n = std::min<std::size_t>(4800, g.mikro.size() - i);
+        strecke.referenz({g.fern.data() + i, n});
+        strecke.mikro({g.mikro.data() + i, n});
+    }
+    strecke.abschliessen();
+    std::printf("output energy %.17g\n", energie);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--ein-lauf") return einLauf();
     benchmark::AddCustomContext("planen_512_ms", std::to_string(planenMs(9)));
     benchmark::AddCustomContext("planen_131072_ms", std::to_string(planenMs(17)));
     benchmark::Initialize(&argc, argv);

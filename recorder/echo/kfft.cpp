@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "recorder/echo/avx2_klon.h"
+
 namespace hoerspur {
 
 namespace {
@@ -28,6 +30,29 @@ ReellSpeicher reellBelegen(std::size_t n) {
     auto* p = fftw_alloc_real(n);
     if (p == nullptr) throw std::bad_alloc();
     return ReellSpeicher(p);
+}
+
+// Moves between split and interleaved storage, and the 1/n scaling: pure data movement
+// and one multiplication per value, so the vector clones give the same bits.
+HS_AVX2_KLON void verschraenken(const double* __restrict re, const double* __restrict im,
+                                double* __restrict c, std::size_t bins) {
+    for (std::size_t k = 0; k < bins; ++k) {
+        c[2 * k] = re[k];
+        c[2 * k + 1] = im[k];
+    }
+}
+
+HS_AVX2_KLON void entschraenken(const double* __restrict c, double* __restrict re,
+                                double* __restrict im, std::size_t bins) {
+    for (std::size_t k = 0; k < bins; ++k) {
+        re[k] = c[2 * k];
+        im[k] = c[2 * k + 1];
+    }
+}
+
+HS_AVX2_KLON void skalieren(const double* __restrict r, double* __restrict x, double s,
+                            std::size_t anzahl) {
+    for (std::size_t i = 0; i < anzahl; ++i) x[i] = r[i] * s;
 }
 
 }  // namespace
@@ -177,32 +202,23 @@ std::span<std::complex<double>> KFFT::vorReellIntern(std::span<const double> x, 
 }
 
 void KFFT::vorReell(std::span<const double> x, std::size_t von, double* re, double* im) {
-    const auto* __restrict c = reinterpret_cast<const double*>(vorReellIntern(x, von).data());
-    const std::size_t bins = n_ / 2 + 1;
-    for (std::size_t k = 0; k < bins; ++k) {
-        re[k] = c[2 * k];
-        im[k] = c[2 * k + 1];
-    }
+    const auto* c = reinterpret_cast<const double*>(vorReellIntern(x, von).data());
+    entschraenken(c, re, im, n_ / 2 + 1);
 }
 
 void KFFT::rueckReellIntern(double* x, std::size_t von, std::size_t anzahl) {
     fftw_complex* c = puffer_->komplex.get();
-    double* __restrict r = inPlatz_ ? reinterpret_cast<double*>(c) : puffer_->aus.get();
+    double* r = inPlatz_ ? reinterpret_cast<double*>(c) : puffer_->aus.get();
     fftw_execute_dft_c2r(plaene_->zurueck, c, r);
     const double s = 1.0 / static_cast<double>(n_);
     von = std::min(von, n_);
     anzahl = std::min(anzahl, n_ - von);
-    for (std::size_t i = 0; i < anzahl; ++i) x[i] = r[von + i] * s;
+    skalieren(r + von, x, s, anzahl);
 }
 
 void KFFT::rueckReell(const double* re, const double* im, double* x, std::size_t von,
                       std::size_t anzahl) {
-    auto* __restrict c = reinterpret_cast<double*>(puffer_->komplex.get());
-    const std::size_t bins = n_ / 2 + 1;
-    for (std::size_t k = 0; k < bins; ++k) {
-        c[2 * k] = re[k];
-        c[2 * k + 1] = im[k];
-    }
+    verschraenken(re, im, reinterpret_cast<double*>(puffer_->komplex.get()), n_ / 2 + 1);
     rueckReellIntern(x, von, anzahl);
 }
 
