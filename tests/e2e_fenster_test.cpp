@@ -190,9 +190,9 @@ class FensterProbeAufX11 : public ::testing::Test {
     }
     void SetUp() override { ASSERT_FALSE(server_->display().empty()) << "Xvfb/openbox fehlen"; }
 
-    // Opens the windows of `spec`; the client keeps them until it is destroyed.
-    std::vector<Offen> oeffne(const Json& spec) {
-        client_ = std::make_unique<Kind>(std::vector<std::string>{TESTFENSTER_PFAD, spec.dump()},
+    // Opens the windows of `plan`; the client keeps them until it is destroyed.
+    std::vector<Offen> oeffne(const Json& plan) {
+        client_ = std::make_unique<Kind>(std::vector<std::string>{TESTFENSTER_PFAD, plan.dump()},
                                          umgebungMit(server_->display()));
         EXPECT_TRUE(client_->liesBis("bereit\n", 15s)) << client_->err();
         std::vector<Offen> offen;
@@ -344,7 +344,7 @@ TEST_F(FensterProbeAufX11, WithoutAReachableDisplayTheProbeSaysWhyAndEndsWith3) 
 TEST(FensterProbeOhneWm, StaleWindowsAndGarbagePropertiesAreSurvived) {
     X11Server server("ohne-wm");
     ASSERT_FALSE(server.display().empty());
-    const Json spec = Json::parse(R"({"wm": false, "fenster": [
+    const Json plan = Json::parse(R"({"wm": false, "fenster": [
       {"klasse": ["zoom", "zoom"], "titel": "Zoom Meeting", "x": 10, "y": 20,
        "breite": 1024, "hoehe": 700},
       {"wm_name": "Ersatztitel", "x": 5, "y": 6, "breite": 640, "hoehe": 480, "roh": [
@@ -357,7 +357,7 @@ TEST(FensterProbeOhneWm, StaleWindowsAndGarbagePropertiesAreSurvived) {
          "werte": [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20]},
         {"name": "_NET_WM_DESKTOP", "typ": "CARDINAL", "format": 32, "werte": [7, 8]}]}],
       "wurzel_liste": [0, 123456789, 1, 0]})");
-    Kind client({TESTFENSTER_PFAD, spec.dump()}, umgebungMit(server.display()));
+    Kind client({TESTFENSTER_PFAD, plan.dump()}, umgebungMit(server.display()));
     ASSERT_TRUE(client.liesBis("bereit\n", 15s)) << client.err();
     const std::vector<std::string> offen = client.zeilen();
     const std::uint32_t zoomId = Json::parse(offen[0])["id"];

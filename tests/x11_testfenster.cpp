@@ -131,15 +131,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: x11_testfenster JSON\n");
         return 64;
     }
-    const Json spec = Json::parse(argv[1]);
+    const Json plan = Json::parse(argv[1]);
     Display* d = XOpenDisplay(nullptr);
     if (d == nullptr) {
         std::fprintf(stderr, "x11_testfenster: kein Display\n");
         return 1;
     }
-    const bool mitWm = spec.value("wm", true);
+    const bool mitWm = plan.value("wm", true);
     std::vector<Window> fenster;
-    for (const Json& f : spec.at("fenster")) {
+    for (const Json& f : plan.at("fenster")) {
         const Window w =
             XCreateSimpleWindow(d, DefaultRootWindow(d), f.value("x", 0), f.value("y", 0),
                                 f.value("breite", 300), f.value("hoehe", 200), 0, 0, 0xFFFFFF);
@@ -193,9 +193,9 @@ int main(int argc, char** argv) {
         XMapWindow(d, w);
         fenster.push_back(w);
     }
-    if (spec.contains("wurzel_liste")) {
+    if (plan.contains("wurzel_liste")) {
         std::vector<long> liste;
-        for (const Json& e : spec["wurzel_liste"]) {
+        for (const Json& e : plan["wurzel_liste"]) {
             const long v = e.get<long>();
             liste.push_back(v < 1000 ? static_cast<long>(fenster.at(static_cast<size_t>(v))) : v);
         }
