@@ -1,6 +1,6 @@
 // The screen-capture service: what can be shared (displays, windows) and the
-// streams that capture it. The recorder uses it for the system audio; the video
-// side adds window streams.
+// streams that capture it. The recorder uses it for the system audio, the window
+// probe and the video side.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +20,41 @@ struct Display {
     std::int32_t hoehe = 0;
 };
 
+// The application a window belongs to.
+struct FensterApp {
+    // Identifies the application across versions ("us.zoom.xos"); the platform's
+    // own form, or a class name where the platform has no such identifier.
+    std::string bundleId;
+    // The name the system shows for it ("Zoom").
+    std::string name;
+    std::optional<std::int32_t> pid;
+};
+
+// The frame of a window in screen points, decorations included; origin at the
+// top left of the screen.
+struct FensterRahmen {
+    double x = 0.0;
+    double y = 0.0;
+    double breite = 0.0;
+    double hoehe = 0.0;
+};
+
+struct TeilbaresFenster {
+    std::uint32_t id = 0;              // the window server's identifier
+    std::optional<std::string> titel;  // UTF-8; absent when the window has no title
+    std::optional<FensterApp> app;     // absent when no application can be named
+    FensterRahmen rahmen;
+    bool aufBildschirm = false;  // shown now: not minimised, hidden or on another desktop
+    // Stacking layer: 0 for ordinary windows, above 0 for windows that float over
+    // them (panels, docks, menus), below 0 for windows kept below.
+    std::int64_t ebene = 0;
+};
+
+// Displays and windows, front-most window first. Desktop windows (the background,
+// desktop icons) are never listed; windows off screen are.
 struct TeilbarerInhalt {
     std::vector<Display> displays;
+    std::vector<TeilbaresFenster> fenster;
 };
 
 // One audio sample buffer of a stream, as the service hands it over.
@@ -62,8 +95,14 @@ class BildschirmAufnahme {
 
     virtual ~BildschirmAufnahme() = default;
 
-    // Throws PlattformFehler when the service refuses.
+    // Asks the window server for what can be shared now. Throws PlattformFehler
+    // when the service refuses or cannot be reached. Blocking; any thread.
     virtual TeilbarerInhalt teilbarerInhalt() = 0;
+
+    // The displays whose sound a system-audio stream can capture. Needs no window
+    // list, so a platform whose sound does not depend on a window server answers
+    // without one. Throws PlattformFehler when the service refuses.
+    virtual std::vector<Display> systemAudioDisplays() { return teilbarerInhalt().displays; }
 
     // Creates and starts an audio capture of `display` and waits until it runs.
     // Throws PlattformFehler when the stream cannot be set up or started.

@@ -1,12 +1,14 @@
 // Test-only recorder: the shipped driver on the simulated platform. The first
 // argument names a JSON scenario; the rest is the recorder's command line.
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "platform/sim/sim_plattform.h"
 #include "platform/sim/sim_szenario.h"
 #include "recorder/driver/aufnahme.h"
 #include "recorder/driver/config.h"
+#include "recorder/driver/seitenmodi.h"
 
 int main(int argc, char** argv) {
     using namespace hoerspur;
@@ -24,5 +26,9 @@ int main(int argc, char** argv) {
     std::vector<char*> rest{argv[0]};
     for (int i = 2; i < argc; ++i) rest.push_back(argv[i]);
     cfg = parseArgs(static_cast<int>(rest.size()), rest.data());
+    if (const std::optional<int> status =
+            fuehreSeitenmodusAus(cfg, *umgebung.plattform.bildschirm)) {
+        return *status;
+    }
     fuehreAufnahmeAus(cfg, umgebung.plattform);
 }

@@ -232,4 +232,29 @@ TEST_F(ProzessTest, BothCapturesRefusedGiveOnlyTheErrorLineAndStatus2) {
     EXPECT_TRUE(hat(p.err(), "[hoerspur] System-Audio nicht verfuegbar: "));
 }
 
+TEST_F(ProzessTest, WindowProbeRunsOnTheScriptedWindowsAndEndsWithStatus0Or3) {
+    Prozess p(szenario(R"({"fenster": [{"ab": 0, "fenster": [
+                {"id": 5, "titel": "Huddle mit Team", "breite": 900, "hoehe": 700,
+                 "app": {"bundle": "com.tinyspeck.slackmacgap", "name": "Slack"}},
+                {"id": 6, "titel": "Notizen", "app": {"bundle": "org.example.notizen"}}]}]})"),
+              {"--fenster-probe"});
+    int status = p.warteAufEnde();
+    ASSERT_TRUE(WIFEXITED(status)) << p.err();
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto zeilen = p.ausZeilen();
+    ASSERT_EQ(zeilen.size(), 3u) << p.aus();
+    EXPECT_TRUE(zeilen[0].starts_with(R"({"fenster":5,"app":"Slack",)"));
+    EXPECT_EQ(zeilen[1], R"({"andere_fenster":1})");
+    EXPECT_TRUE(zeilen[2].starts_with(R"({"wahl":{"art":"fenster","id":5,)"));
+    EXPECT_TRUE(p.err().empty()) << p.err();
+
+    Prozess verweigert(
+        szenario(R"({"fenster": [{"ab": 0, "verweigern": {"code": 2, "beschreibung": "nein"}}]})"),
+        {"--fenster-probe", "--alle"});
+    status = verweigert.warteAufEnde();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(verweigert.aus(), "{\"fehler\":\"nein\"}\n");
+}
+
 }  // namespace

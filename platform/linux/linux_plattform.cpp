@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "platform/linux/linux_bildschirm_aufnahme.h"
 #include "platform/linux/pulse_aufnahme.h"
 #include "platform/uhr.h"
 
@@ -12,7 +13,7 @@ Plattform linuxPlattform(std::function<void(const std::string& fehlerText)> mikr
     p.neueAudioEngine = [gestoppt = std::move(mikrofonGestoppt)] {
         return neuePulseAudioEngine(gestoppt);
     };
-    p.bildschirm = neuePulseSystemAudio();
+    p.bildschirm = neueLinuxBildschirmAufnahme(neuePulseSystemAudio());
     p.hostSekunden = [] { return hostSekunden(); };
     p.unixMs = [] {
         return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -1,10 +1,11 @@
 // The platform of the shipped programs on Linux: the sound server (PulseAudio
-// or PipeWire's pulse server) for microphone and system audio, CLOCK_MONOTONIC
-// as host clock.
+// or PipeWire's pulse server) for microphone and system audio, the X server named
+// by DISPLAY for windows, CLOCK_MONOTONIC as host clock.
 //
-// System audio is not tied to a screen here: teilbarerInhalt() reports one
+// System audio is not tied to a screen here: systemAudioDisplays() reports one
 // display standing for the sound output (id 0, 0 x 0), also on a machine
-// without any display.
+// without any display. teilbarerInhalt() lists the X server's windows and
+// screens and is refused without a reachable X server.
 #pragma once
 
 #include <functional>

@@ -189,9 +189,9 @@ TEST_F(Tonserver, SteadyCaptureHasContinuousStampsOnTheHostClockAndBothChannelsA
     spieleImHintergrund("fern", "synth 0.005 sine 1000 vol 0.9 pad 0.5 0.5", 4.5);
     const double start = hostSekunden();
     engine->starte();
-    const TeilbarerInhalt inhalt = p.bildschirm->teilbarerInhalt();
-    ASSERT_EQ(inhalt.displays.size(), 1u);
-    auto strom = p.bildschirm->starteSystemAudio(inhalt.displays[0], SystemAudioKonfiguration{},
+    const std::vector<Display> displays = p.bildschirm->systemAudioDisplays();
+    ASSERT_EQ(displays.size(), 1u);
+    auto strom = p.bildschirm->starteSystemAudio(displays[0], SystemAudioKonfiguration{},
                                                  sampleNach(system), [](const std::string&) {});
     std::this_thread::sleep_for(10s);
     engine->entferneTap();

@@ -2,9 +2,10 @@
 // carries everything the machine plays. The recorder itself plays nothing, so
 // its own audio is never part of it.
 //
-// The sound output is not tied to a screen here: teilbarerInhalt() reports one
-// display standing for the sound output (id 0, size 0 x 0), also on a machine
-// without any display.
+// The sound output is not tied to a screen here: systemAudioDisplays() reports
+// one display standing for the sound output (id 0, size 0 x 0), also on a
+// machine without any display. Windows are the X server's business
+// (linux_bildschirm_aufnahme.h).
 #include <pulse/error.h>
 
 #include "platform/linux/pulse_aufnahme.h"
@@ -31,10 +32,10 @@ class PulseSystemAudioStrom final : public SystemAudioStrom {
 class PulseSystemAudio final : public BildschirmAufnahme {
   public:
     TeilbarerInhalt teilbarerInhalt() override {
-        TeilbarerInhalt inhalt;
-        inhalt.displays.push_back(Display{0, 0, 0});
-        return inhalt;
+        return TeilbarerInhalt{systemAudioDisplays(), {}};
     }
+
+    std::vector<Display> systemAudioDisplays() override { return {Display{0, 0, 0}}; }
 
     std::unique_ptr<SystemAudioStrom> starteSystemAudio(
         const Display&, const SystemAudioKonfiguration& konfiguration, SampleFunktion proSample,

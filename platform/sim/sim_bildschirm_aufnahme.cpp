@@ -84,16 +84,37 @@ class SimSystemAudioStrom final : public SystemAudioStrom {
 }  // namespace
 
 SimBildschirmAufnahme::SimBildschirmAufnahme(SimSystemAudio systemAudio,
-                                             std::function<double()> uhr,
+                                             std::function<double()> uhr, double uhrStartSekunden,
                                              std::shared_ptr<SimSystemAudioProtokoll> protokoll)
     : systemAudio_(std::move(systemAudio)),
       uhr_(std::move(uhr)),
+      uhrStartSekunden_(uhrStartSekunden),
       protokoll_(std::move(protokoll)) {}
 
 TeilbarerInhalt SimBildschirmAufnahme::teilbarerInhalt() {
+    protokoll_->aendere([](SimSystemAudioAufrufe& a) {
+        ++a.inhaltAbfragen;
+        ++a.fensterAbfragen;
+    });
+    if (systemAudio_.inhaltFehler) throw *systemAudio_.inhaltFehler;
+    TeilbarerInhalt inhalt{systemAudio_.displays, {}};
+    const double seitStart = uhr_() - uhrStartSekunden_;
+    const SimFensterSchritt* gilt = nullptr;
+    for (const SimFensterSchritt& schritt : systemAudio_.fenster) {
+        if (schritt.abSekunden > seitStart) break;
+        gilt = &schritt;
+    }
+    if (gilt != nullptr) {
+        if (gilt->fehler) throw *gilt->fehler;
+        inhalt.fenster = gilt->fenster;
+    }
+    return inhalt;
+}
+
+std::vector<Display> SimBildschirmAufnahme::systemAudioDisplays() {
     protokoll_->aendere([](SimSystemAudioAufrufe& a) { ++a.inhaltAbfragen; });
     if (systemAudio_.inhaltFehler) throw *systemAudio_.inhaltFehler;
-    return TeilbarerInhalt{systemAudio_.displays};
+    return systemAudio_.displays;
 }
 
 std::unique_ptr<SystemAudioStrom> SimBildschirmAufnahme::starteSystemAudio(

@@ -1,5 +1,6 @@
-// The simulated screen-capture service: scripted displays and a system-audio
-// stream that plays a scripted source on its own delivery thread ("sck.audio").
+// The simulated screen-capture service: scripted displays, a window list that
+// changes on a scripted timeline, and a system-audio stream that plays a scripted
+// source on its own delivery thread ("sck.audio").
 //
 // Thread safety: every member may be called from any thread. A stream must not
 // be stopped for good (destroyed) from inside its own sample callback.
@@ -19,11 +20,25 @@
 
 namespace hoerspur {
 
+// One step of the scripted window list: from `abSekunden` (seconds after the
+// simulated clock's start value) until the next step the service lists
+// `fenster`, or refuses with `fehler` when that is set.
+struct SimFensterSchritt {
+    double abSekunden = 0.0;
+    std::vector<TeilbaresFenster> fenster;
+    std::optional<PlattformFehler> fehler;
+};
+
+// Steps in ascending `abSekunden`; before the first step the list is empty.
+using SimFensterplan = std::vector<SimFensterSchritt>;
+
 // How the simulated service behaves.
 struct SimSystemAudio {
     SimQuelle quelle;
     std::vector<Display> displays{Display{1, 1920, 1080}};
-    // teilbarerInhalt() is refused with this error.
+    // The windows teilbarerInhalt() lists, by the simulated clock.
+    SimFensterplan fenster;
+    // teilbarerInhalt() and systemAudioDisplays() are refused with this error.
     std::optional<PlattformFehler> inhaltFehler;
     // Every stream start is refused with this error.
     std::optional<PlattformFehler> startFehler;
@@ -36,8 +51,9 @@ struct SimSystemAudio {
 };
 
 struct SimSystemAudioAufrufe {
-    int inhaltAbfragen = 0;
-    int starts = 0;                                         // refused ones included
+    int inhaltAbfragen = 0;   // teilbarerInhalt() and systemAudioDisplays(), refused ones included
+    int fensterAbfragen = 0;  // teilbarerInhalt() alone
+    int starts = 0;           // refused ones included
     std::vector<Display> displays;                          // asked for, per start
     std::vector<SystemAudioKonfiguration> konfigurationen;  // asked for, per start
     int stopps = 0;                                         // calls of stoppe()
@@ -51,10 +67,13 @@ using SimSystemAudioProtokoll = SimProtokoll<SimSystemAudioAufrufe>;
 
 class SimBildschirmAufnahme final : public BildschirmAufnahme {
   public:
+    // `uhr` gives host clock seconds; the window plan counts from `uhrStartSekunden`.
     SimBildschirmAufnahme(SimSystemAudio systemAudio, std::function<double()> uhr,
+                          double uhrStartSekunden,
                           std::shared_ptr<SimSystemAudioProtokoll> protokoll);
 
     TeilbarerInhalt teilbarerInhalt() override;
+    std::vector<Display> systemAudioDisplays() override;
     std::unique_ptr<SystemAudioStrom> starteSystemAudio(
         const Display& display, const SystemAudioKonfiguration& konfiguration,
         SampleFunktion proSample, StopFunktion beiStop) override;
@@ -63,6 +82,7 @@ class SimBildschirmAufnahme final : public BildschirmAufnahme {
     // fest nach dem Bau
     const SimSystemAudio systemAudio_;
     const std::function<double()> uhr_;
+    const double uhrStartSekunden_;
     const std::shared_ptr<SimSystemAudioProtokoll> protokoll_;
 };
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/sim/sim_plattform.h"
+#include "platform/sim/sim_szenario.h"
 
 namespace hoerspur {
 namespace {
@@ -51,6 +52,54 @@ TEST(SimBildschirmAufnahme, StreamDeliversOnSckAudioAndRecordsWhatWasAsked) {
     EXPECT_EQ(a.displays.at(0).id, 3u);
     EXPECT_EQ(a.stopps, 2);
     EXPECT_EQ(a.laufend, 0);
+}
+
+// A call seen through the window list: nothing at first, a Zoom meeting from
+// 2 s, a refusal from 4 s, two windows from 6 s. The scenario file's form is the
+// one the test-only recorder reads.
+TEST(SimBildschirmAufnahme, WindowListFollowsItsTimelineBySimulatedClock) {
+    SimUmgebung u = baueSimPlattform(parseSzenario(R"({
+        "uhr": {"start": 500},
+        "fenster": [
+          {"ab": 2, "fenster": [{"id": 7, "titel": "Zoom Meeting",
+                                 "app": {"bundle": "us.zoom.xos", "name": "Zoom", "pid": 42},
+                                 "x": 10, "y": 20, "breite": 1280, "hoehe": 800, "ebene": 3}]},
+          {"ab": 4, "verweigern": {"code": -3801, "beschreibung": "keine Erlaubnis"}},
+          {"ab": 6, "fenster": [{"id": 8, "sichtbar": false}, {"id": 7}]}
+        ]})",
+                                                   ""));
+    BildschirmAufnahme& dienst = *u.plattform.bildschirm;
+    EXPECT_TRUE(dienst.teilbarerInhalt().fenster.empty());
+    ASSERT_EQ(dienst.teilbarerInhalt().displays.size(), 1u);
+
+    u.uhr->setze(502.0);
+    const std::vector<TeilbaresFenster> zoom = dienst.teilbarerInhalt().fenster;
+    ASSERT_EQ(zoom.size(), 1u);
+    EXPECT_EQ(zoom[0].id, 7u);
+    EXPECT_EQ(zoom[0].titel, "Zoom Meeting");
+    EXPECT_EQ(zoom[0].app->bundleId, "us.zoom.xos");
+    EXPECT_EQ(zoom[0].app->pid, 42);
+    EXPECT_EQ(zoom[0].rahmen.breite, 1280.0);
+    EXPECT_TRUE(zoom[0].aufBildschirm);
+    EXPECT_EQ(zoom[0].ebene, 3);
+
+    u.uhr->setze(505.9);
+    try {
+        dienst.teilbarerInhalt();
+        ADD_FAILURE() << "refusal expected";
+    } catch (const PlattformFehler& f) {
+        EXPECT_EQ(f.beschreibung(), "keine Erlaubnis");
+    }
+    // The sound does not depend on the window list.
+    EXPECT_EQ(dienst.systemAudioDisplays().size(), 1u);
+
+    u.uhr->setze(600.0);
+    const std::vector<TeilbaresFenster> spaeter = dienst.teilbarerInhalt().fenster;
+    ASSERT_EQ(spaeter.size(), 2u);
+    EXPECT_FALSE(spaeter[0].aufBildschirm);
+    EXPECT_FALSE(spaeter[0].titel);  // absent, not empty
+    EXPECT_FALSE(spaeter[0].app);
+    EXPECT_EQ(u.systemAudio->stand().fensterAbfragen, 5);
 }
 
 }  // namespace

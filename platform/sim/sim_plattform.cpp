@@ -22,7 +22,7 @@ SimUmgebung baueSimPlattform(SimSzenario szenario) {
         return std::make_unique<SimAudioEngine>(mikrofon, jetzt, protokoll);
     };
     u.plattform.bildschirm = std::make_shared<SimBildschirmAufnahme>(
-        std::move(szenario.systemAudio), jetzt, u.systemAudio);
+        std::move(szenario.systemAudio), jetzt, szenario.uhrStartSekunden, u.systemAudio);
     return u;
 }
 

@@ -315,6 +315,70 @@ std::vector<Display> leseDisplays(const Json& liste, const std::string& wo) {
     return displays;
 }
 
+TeilbaresFenster leseFenster(const Json& j, const std::string& wo) {
+    Objekt o(j, wo);
+    TeilbaresFenster f;
+    const std::optional<std::int64_t> id = o.ganz("id", 0, 0xFFFFFFFFll);
+    if (!id) fehler(o.wo("id"), "fehlt");
+    f.id = static_cast<std::uint32_t>(*id);
+    f.titel = o.text("titel");
+    if (const Json* app = o.hole("app")) {
+        Objekt a(*app, o.wo("app"));
+        const std::optional<std::string> bundle = a.text("bundle");
+        if (!bundle) fehler(a.wo("bundle"), "fehlt");
+        FensterApp fensterApp{*bundle, a.text("name").value_or(""), std::nullopt};
+        if (const auto pid = a.ganz("pid", 0, std::numeric_limits<std::int32_t>::max())) {
+            fensterApp.pid = static_cast<std::int32_t>(*pid);
+        }
+        a.pruefeRest();
+        f.app = std::move(fensterApp);
+    }
+    f.rahmen.x = o.zahl("x", -1e9, 1e9).value_or(0.0);
+    f.rahmen.y = o.zahl("y", -1e9, 1e9).value_or(0.0);
+    f.rahmen.breite = o.zahl("breite", 0.0, 1e9).value_or(800.0);
+    f.rahmen.hoehe = o.zahl("hoehe", 0.0, 1e9).value_or(600.0);
+    f.aufBildschirm = o.wahr("sichtbar").value_or(true);
+    f.ebene = o.ganz("ebene", std::numeric_limits<std::int32_t>::min(),
+                     std::numeric_limits<std::int32_t>::max())
+                  .value_or(0);
+    o.pruefeRest();
+    return f;
+}
+
+SimFensterplan leseFensterplan(const Json& liste, const std::string& wo) {
+    if (!liste.is_array() || liste.size() > 10000) {
+        fehler(wo, "muss eine Liste von hoechstens 10000 Schritten sein");
+    }
+    SimFensterplan plan;
+    for (std::size_t i = 0; i < liste.size(); ++i) {
+        Objekt schritt(liste[i], wo + "[" + std::to_string(i) + "]");
+        SimFensterSchritt s;
+        s.abSekunden = schritt.zahl("ab", 0.0, 1e9).value_or(0.0);
+        if (!plan.empty() && s.abSekunden < plan.back().abSekunden) {
+            fehler(schritt.wo("ab"), "Schritte muessen nach \"ab\" aufsteigend sein");
+        }
+        const Json* fenster = schritt.hole("fenster");
+        const Json* verweigern = schritt.hole("verweigern");
+        if ((fenster == nullptr) == (verweigern == nullptr)) {
+            fehler(schritt.wo(), "braucht genau eines von \"fenster\" und \"verweigern\"");
+        }
+        if (verweigern != nullptr) {
+            s.fehler = leseFehler(*verweigern, schritt.wo("verweigern"));
+        } else {
+            if (!fenster->is_array() || fenster->size() > 10000) {
+                fehler(schritt.wo("fenster"), "muss eine Liste von hoechstens 10000 Fenstern sein");
+            }
+            for (std::size_t k = 0; k < fenster->size(); ++k) {
+                s.fenster.push_back(leseFenster(
+                    (*fenster)[k], schritt.wo("fenster") + "[" + std::to_string(k) + "]"));
+            }
+        }
+        schritt.pruefeRest();
+        plan.push_back(std::move(s));
+    }
+    return plan;
+}
+
 }  // namespace
 
 SimSzenario parseSzenario(std::string_view text, const std::string& basisOrdner,
@@ -370,6 +434,9 @@ SimSzenario parseSzenario(std::string_view text, const std::string& basisOrdner,
         szenario.systemAudio.startVerzoegerungSekunden =
             s.zahl("start_verzoegerung", 0.0, 3600.0).value_or(0.0);
         s.pruefeRest();
+    }
+    if (const Json* fenster = wurzel.hole("fenster")) {
+        szenario.systemAudio.fenster = leseFensterplan(*fenster, "fenster");
     }
     wurzel.pruefeRest();
 

@@ -126,6 +126,13 @@ TEST(SimSzenario, MistakesAreNamedByTheirKey) {
                   .find("verweigern.code: fehlt"),
               std::string::npos);
     EXPECT_NE(fehlerVon("[]").find("Objekt"), std::string::npos);
+    EXPECT_NE(fehlerVon(R"({"fenster": [{"ab": 2, "fenster": []}, {"ab": 1, "fenster": []}]})")
+                  .find("fenster[1].ab"),
+              std::string::npos);
+    EXPECT_NE(fehlerVon(R"({"fenster": [{"fenster": [{"titel": "x"}]}]})")
+                  .find("fenster[0].fenster[0].id: fehlt"),
+              std::string::npos);
+    EXPECT_NE(fehlerVon(R"({"fenster": [{"ab": 1}]})").find("genau eines"), std::string::npos);
 }
 
 }  // namespace

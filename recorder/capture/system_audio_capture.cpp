@@ -58,8 +58,8 @@ void SystemAudioCapture::start() {
     }
     std::unique_ptr<SystemAudioStrom> neu;
     try {
-        const TeilbarerInhalt inhalt = dienst_->teilbarerInhalt();
-        if (inhalt.displays.empty()) {
+        const std::vector<Display> displays = dienst_->systemAudioDisplays();
+        if (displays.empty()) {
             throw PlattformFehler(kFehlerDomain, 1, "kein Display gefunden");
         }
         SystemAudioKonfiguration konfiguration;
@@ -67,7 +67,7 @@ void SystemAudioCapture::start() {
         konfiguration.kanaele = 2;
         konfiguration.eigenenProzessAusschliessen = true;
         neu = dienst_->starteSystemAudio(
-            inhalt.displays.front(), konfiguration,
+            displays.front(), konfiguration,
             [kern = kern_](const AudioSampleBuffer& sample) { kern->verarbeite(sample); },
             [](const std::string& fehlerText) {
                 log("[hoerspur] SCStream gestoppt: " + fehlerText);

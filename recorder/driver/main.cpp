@@ -1,29 +1,21 @@
 // hoerspur: records the microphone ("me") and the system audio ("them") of a call.
 // main only parses the command line and hands over to the selected mode.
+#include <optional>
+#include <string>
+
 #include "basis/ausgabe.h"
 #include "platform/linux/linux_plattform.h"
-#include "recorder/capture/zeitachsen_selbsttest.h"
 #include "recorder/driver/aufnahme.h"
 #include "recorder/driver/config.h"
-#include "recorder/driver/echo_datei_modus.h"
-#include "recorder/driver/ereignisse.h"
+#include "recorder/driver/seitenmodi.h"
 
 int main(int argc, char** argv) {
     using namespace hoerspur;
     cfg = parseArgs(argc, argv);
-
-    // Mode selection: the first matching rule decides.
-    if (cfg.echoDatei.size() == 3) return echoDateiModus(cfg);
-    if (cfg.zeitachseTest) return zeitachsenSelbsttest();
-    if (cfg.fensterWahl) {
-        log("[hoerspur] --fenster-wahl: in diesem Build noch nicht verfuegbar");
-        return 2;
+    Plattform plattform = linuxPlattform(
+        [](const std::string& fehlerText) { log("[hoerspur] Mikrofon gestoppt: " + fehlerText); });
+    if (const std::optional<int> status = fuehreSeitenmodusAus(cfg, *plattform.bildschirm)) {
+        return *status;
     }
-    if (cfg.fensterProbe) {
-        log("[hoerspur] --fenster-probe: in diesem Build noch nicht verfuegbar");
-        return 2;
-    }
-    fuehreAufnahmeAus(cfg, linuxPlattform([](const std::string& fehlerText) {
-                          log("[hoerspur] Mikrofon gestoppt: " + fehlerText);
-                      }));
+    fuehreAufnahmeAus(cfg, std::move(plattform));
 }
