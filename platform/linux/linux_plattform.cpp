@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "platform/linux/ffmpeg_video_schreiber.h"
 #include "platform/linux/pulse_aufnahme.h"
 #include "platform/uhr.h"
 
@@ -13,6 +14,7 @@ Plattform linuxPlattform(std::function<void(const std::string& fehlerText)> mikr
         return neuePulseAudioEngine(gestoppt);
     };
     p.bildschirm = neuePulseSystemAudio();
+    p.neuerVideoSchreiber = [](const std::string& pfad) { return neuerFfmpegVideoSchreiber(pfad); };
     p.hostSekunden = [] { return hostSekunden(); };
     p.unixMs = [] {
         return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
