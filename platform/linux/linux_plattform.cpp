@@ -4,6 +4,7 @@
 
 #include "platform/linux/ffmpeg_video_schreiber.h"
 #include "platform/linux/pulse_aufnahme.h"
+#include "platform/linux/x11_fenster_aufnahme.h"
 #include "platform/uhr.h"
 
 namespace hoerspur {
@@ -14,6 +15,7 @@ Plattform linuxPlattform(std::function<void(const std::string& fehlerText)> mikr
         return neuePulseAudioEngine(gestoppt);
     };
     p.bildschirm = neuePulseSystemAudio();
+    p.fensterAufnahme = neueX11FensterAufnahme();
     p.neuerVideoSchreiber = [](const std::string& pfad) { return neuerFfmpegVideoSchreiber(pfad); };
     p.hostSekunden = [] { return hostSekunden(); };
     p.unixMs = [] {
