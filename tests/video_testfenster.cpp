@@ -9,7 +9,8 @@
 //   zerstoere      destroy the window (the process stays)
 //   ende           exit
 //
-// Options: --groesse BxH, --position X,Y, --bewegt, --cursor RRGGBB,
+// Options: --groesse BxH, --position X,Y, --bewegt, --kachel (a 480 × 270 tile of
+// 16-pixel blocks in changing colours, as a participant's video), --cursor RRGGBB,
 // --ueberdecken RRGGBB (a window without frame over the whole screen, in one
 // colour), --klasse NAME, --titel TEXT.
 #include <X11/Xatom.h>
@@ -38,6 +39,7 @@ struct Optionen {
     int x = 50;
     int y = 50;
     bool bewegt = false;
+    bool kachel = false;
     bool ueberdecken = false;
     long cursorFarbe = -1;
     unsigned long einfarbig = 0;
@@ -57,6 +59,7 @@ struct Fenster {
     bool einfarbig = false;
     unsigned long farbeJetzt = 0;
     int quadratX = 0;
+    unsigned schritt = 0;
     bool lebt = true;
 
     void rechteck(unsigned long pixel, int x, int y, int b, int h) {
@@ -78,6 +81,17 @@ struct Fenster {
         if (o.bewegt) {
             rechteck(kQuadratFarbe, quadratX, (o.hoehe - kQuadratSeite) / 2, kQuadratSeite,
                      kQuadratSeite);
+        }
+        if (o.kachel) {
+            // Blocks whose colours drift from step to step, like a camera picture.
+            for (int by = 0; by < 270 / 16 + 1; ++by) {
+                for (int bx = 0; bx < 480 / 16; ++bx) {
+                    const unsigned r = (static_cast<unsigned>(bx) * 8u + schritt * 3u) & 0xffu;
+                    const unsigned g = (static_cast<unsigned>(by) * 12u + schritt * 2u) & 0xffu;
+                    const unsigned b = (static_cast<unsigned>(bx + by) * 6u + schritt) & 0xffu;
+                    rechteck(r << 16 | g << 8 | b, 16 * bx, 16 * by, 16, 16);
+                }
+            }
         }
     }
 };
@@ -104,6 +118,8 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--bewegt") {
             o.bewegt = true;
+        } else if (a == "--kachel") {
+            o.kachel = true;
         } else if (a == "--cursor" && i + 1 < argc) {
             o.cursorFarbe = static_cast<long>(farbe(wert));
             ++i;
@@ -203,10 +219,11 @@ int main(int argc, char** argv) {
             if (e.type == Expose && e.xexpose.count == 0) f.male();
         }
         int warteMs = -1;
-        if (f.o.bewegt && f.lebt) {
+        if ((f.o.bewegt || f.o.kachel) && f.lebt) {
             const auto jetzt = Uhr::now();
             if (jetzt >= naechsterSchritt) {
                 f.quadratX = (f.quadratX + 7) % std::max(1, o.breite - kQuadratSeite);
+                ++f.schritt;
                 f.male();
                 XFlush(d);
                 naechsterSchritt = jetzt + std::chrono::milliseconds(16);

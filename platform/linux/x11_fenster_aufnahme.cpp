@@ -24,13 +24,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/linux/ffmpeg_fehler.h"
+#include "platform/linux/bild_skalierer.h"
 #include "platform/linux/x11_fehler.h"
 #include "platform/uhr.h"
-
-extern "C" {
-#include <libswscale/swscale.h>
-}
 
 namespace hoerspur {
 
@@ -177,35 +173,25 @@ class Skalierer {
         ausgabe_.setzeGroesse(k.breite, k.hoehe);
         ausgabe_.fuelle(0, 0, 0, 255);
     }
-    ~Skalierer() { sws_freeContext(sws_); }
-    Skalierer(const Skalierer&) = delete;
-    Skalierer& operator=(const Skalierer&) = delete;
-
-    // False when the picture could not be scaled (the output is then unchanged).
-    bool zeichne(const BgraBild& fenster) {
-        if (!passeAn(fenster.breite, fenster.hoehe)) return false;
-        std::uint8_t* ziel = ausgabe_.zeile(inhalt_.y) + static_cast<std::ptrdiff_t>(inhalt_.x) * 4;
-        const int zielZeile = ausgabe_.zeilenBytes();
-        if (sws_ == nullptr || !skaliert_) {
-            // At its own size (cut where larger); the pad byte of the server's
-            // pixels becomes an opaque alpha.
-            for (int y = 0; y < inhalt_.hoehe; ++y) {
-                auto* z = reinterpret_cast<std::uint32_t*>(ziel + static_cast<std::ptrdiff_t>(y) *
-                                                                      zielZeile);
-                const std::uint8_t* q = fenster.zeile(y);
-                for (int x = 0; x < inhalt_.breite; ++x) {
-                    std::uint32_t p;
-                    std::memcpy(&p, q + 4 * x, 4);
-                    z[x] = p | 0xff000000u;
-                }
-            }
-            return true;
+    void zeichne(const BgraBild& fenster) {
+        passeAn(fenster.breite, fenster.hoehe);
+        if (skaliert_) {
+            bildSkalierer_.skaliere(fenster, ausgabe_, inhalt_.x, inhalt_.y, inhalt_.breite,
+                                    inhalt_.hoehe);
+            return;
         }
-        const std::uint8_t* quelle[4] = {fenster.pixel, nullptr, nullptr, nullptr};
-        const int quellZeile[4] = {fenster.zeilenBytes, 0, 0, 0};
-        std::uint8_t* zielEbenen[4] = {ziel, nullptr, nullptr, nullptr};
-        const int zielZeilen[4] = {zielZeile, 0, 0, 0};
-        return sws_scale(sws_, quelle, quellZeile, 0, fenster.hoehe, zielEbenen, zielZeilen) > 0;
+        // At its own size (cut where larger); the pad byte of the server's
+        // pixels becomes an opaque alpha.
+        for (int y = 0; y < inhalt_.hoehe; ++y) {
+            auto* z = reinterpret_cast<std::uint32_t*>(ausgabe_.zeile(inhalt_.y + y) +
+                                                       static_cast<std::ptrdiff_t>(inhalt_.x) * 4);
+            const std::uint8_t* q = fenster.zeile(y);
+            for (int x = 0; x < inhalt_.breite; ++x) {
+                std::uint32_t p;
+                std::memcpy(&p, q + 4 * x, 4);
+                z[x] = p | 0xff000000u;
+            }
+        }
     }
 
     // Where a point of the window lands in the output picture.
@@ -220,10 +206,9 @@ class Skalierer {
     BgraPuffer& ausgabe() { return ausgabe_; }
 
   private:
-    // A new window size gives a new layout: bars painted black once, a scaler
-    // for the new sizes (allocations only then).
-    bool passeAn(int breite, int hoehe) {
-        if (breite == quellBreite_ && hoehe == quellHoehe_) return true;
+    // A new window size gives a new layout, with the bars painted black once.
+    void passeAn(int breite, int hoehe) {
+        if (breite == quellBreite_ && hoehe == quellHoehe_) return;
         Rechteck r;
         if (!k_.skaliertPassend) {
             r = Rechteck{0, 0, std::min(breite, k_.breite), std::min(hoehe, k_.hoehe)};
@@ -237,25 +222,16 @@ class Skalierer {
             r.x = (k_.breite - r.breite) / 2;
             r.y = (k_.hoehe - r.hoehe) / 2;
         }
-        const bool skaliert = k_.skaliertPassend && (r.breite != breite || r.hoehe != hoehe);
-        if (skaliert) {
-            SwsContext* neu =
-                sws_getCachedContext(sws_, breite, hoehe, AV_PIX_FMT_BGR0, r.breite, r.hoehe,
-                                     AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-            if (neu == nullptr) return false;
-            sws_ = neu;
-        }
-        skaliert_ = skaliert;
+        skaliert_ = k_.skaliertPassend && (r.breite != breite || r.hoehe != hoehe);
         inhalt_ = r;
         quellBreite_ = breite;
         quellHoehe_ = hoehe;
         ausgabe_.fuelle(0, 0, 0, 255);
-        return true;
     }
 
     const FensterStromKonfiguration k_;
     BgraPuffer ausgabe_;
-    SwsContext* sws_ = nullptr;
+    BildSkalierer bildSkalierer_;
     bool skaliert_ = false;
     Rechteck inhalt_;
     int quellBreite_ = 0;
@@ -670,7 +646,7 @@ class X11FensterStrom final : public FensterStrom {
             }
             if (!fenster) return liefereLeer();
             zeiger_.nimmWeg(aus);
-            if (!skalierer_.zeichne(*fenster)) return liefereLeer();
+            skalierer_.zeichne(*fenster);
             inhaltNeu_ = false;
         } else {
             zeiger_.nimmWeg(aus);
@@ -765,10 +741,7 @@ class X11FensterAufnahme final : public FensterAufnahme {
             throw x11Fehler("Ungueltige Einstellungen des Fensterstroms", kX11NichtUnterstuetzt);
         }
         static std::once_flag einmal;
-        std::call_once(einmal, [] {
-            XInitThreads();
-            ffmpegStumm();
-        });
+        std::call_once(einmal, [] { XInitThreads(); });
         auto strom = std::make_unique<X11FensterStrom>(k, std::move(proBild), std::move(beiStop));
         strom->starte(fensterId);
         return strom;
