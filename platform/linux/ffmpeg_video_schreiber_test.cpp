@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -211,6 +212,24 @@ TEST_F(VideoSchreiberTest, AppendingNeverWaitsForABusyEncoder) {
         cv.wait(lock, [&] { return frei; });
     };
     auto s = starte(o);
+    auto gibFrei = [&] {
+        {
+            std::lock_guard lock(m);
+            frei = true;
+        }
+        cv.notify_all();
+    };
+    // Should appending wait for the encoder, this frees it after a while, so
+    // that the test fails instead of hanging.
+    std::atomic<bool> waechterGriffEin{false};
+    std::thread waechter([&] {
+        std::unique_lock lock(m);
+        if (!cv.wait_for(lock, 5s, [&] { return frei; })) {
+            waechterGriffEin = true;
+            lock.unlock();
+            gibFrei();
+        }
+    });
 
     // The encoder hangs on its first picture: three are taken, the rest refused at once.
     int genommen = 0;
@@ -219,14 +238,12 @@ TEST_F(VideoSchreiberTest, AppendingNeverWaitsForABusyEncoder) {
         maleBild(bild_, k);
         if (s->haengeAn(bild_.bild(), t)) ++genommen;
     }
-    EXPECT_EQ(genommen, 3);
     EXPECT_FALSE(s->bereitFuerMehr());
+    EXPECT_FALSE(waechterGriffEin);
+    EXPECT_EQ(genommen, 3);
+    gibFrei();
+    waechter.join();
 
-    {
-        std::lock_guard lock(m);
-        frei = true;
-    }
-    cv.notify_all();
     for (int k = 40; k < 60; ++k, t += 1.0 / 15) {
         haengeWartendAn(*s, k, t);
         ++genommen;
