@@ -5,6 +5,7 @@
 //
 //   farbe RRGGBB   paint the whole window in one colour
 //   quadranten     paint the four quadrants again
+//   groesse BxH    resize the window (and paint it anew)
 //   unmap | map    hide or show the window
 //   zerstoere      destroy the window (the process stays)
 //   ende           exit
@@ -96,6 +97,18 @@ struct Fenster {
     }
 };
 
+// The window manager keeps the window at exactly this size and place.
+void setzeGroesse(Fenster& f) {
+    XSizeHints* groesse = XAllocSizeHints();
+    groesse->flags = USPosition | USSize | PMinSize | PMaxSize;
+    groesse->x = f.o.x;
+    groesse->y = f.o.y;
+    groesse->width = groesse->min_width = groesse->max_width = f.o.breite;
+    groesse->height = groesse->min_height = groesse->max_height = f.o.hoehe;
+    XSetWMNormalHints(f.d, f.w, groesse);
+    XFree(groesse);
+}
+
 void antworte(const char* text) {
     std::fputs(text, stdout);
     std::fputc('\n', stdout);
@@ -160,14 +173,7 @@ int main(int argc, char** argv) {
     f.w = XCreateWindow(d, RootWindow(d, schirm), o.x, o.y, static_cast<unsigned>(o.breite),
                         static_cast<unsigned>(o.hoehe), 0, CopyFromParent, InputOutput,
                         CopyFromParent, CWOverrideRedirect | CWBackPixel | CWEventMask, &attr);
-    XSizeHints* groesse = XAllocSizeHints();
-    groesse->flags = USPosition | USSize | PMinSize | PMaxSize;
-    groesse->x = o.x;
-    groesse->y = o.y;
-    groesse->width = groesse->min_width = groesse->max_width = o.breite;
-    groesse->height = groesse->min_height = groesse->max_height = o.hoehe;
-    XSetWMNormalHints(d, f.w, groesse);
-    XFree(groesse);
+    setzeGroesse(f);
     XClassHint klasse{o.klasse.data(), o.klasse.data()};
     XSetClassHint(d, f.w, &klasse);
     XStoreName(d, f.w, o.titel.c_str());
@@ -212,7 +218,7 @@ int main(int argc, char** argv) {
     using Uhr = std::chrono::steady_clock;
     auto naechsterSchritt = Uhr::now();
     std::string zeile;
-    for (;;) {
+    for (bool schluss = false; !schluss;) {
         while (XPending(d) > 0) {
             XEvent e;
             XNextEvent(d, &e);
@@ -244,13 +250,29 @@ int main(int argc, char** argv) {
         while ((ende = zeile.find('\n')) != std::string::npos) {
             const std::string befehl = zeile.substr(0, ende);
             zeile.erase(0, ende + 1);
-            if (befehl == "ende") return 0;
+            if (befehl == "ende") {
+                schluss = true;
+                break;
+            }
             if (befehl.rfind("farbe ", 0) == 0) {
                 f.einfarbig = true;
                 f.farbeJetzt = farbe(befehl.c_str() + 6);
                 f.male();
             } else if (befehl == "quadranten") {
                 f.einfarbig = false;
+                f.male();
+            } else if (befehl.rfind("groesse ", 0) == 0) {
+                std::sscanf(befehl.c_str() + 8, "%dx%d", &o.breite, &o.hoehe);
+                setzeGroesse(f);
+                XResizeWindow(d, f.w, static_cast<unsigned>(o.breite),
+                              static_cast<unsigned>(o.hoehe));
+                // Painted once the window has its new size.
+                for (bool fertig = false; !fertig;) {
+                    XEvent e;
+                    XNextEvent(d, &e);
+                    fertig = e.type == ConfigureNotify && e.xconfigure.width == o.breite &&
+                             e.xconfigure.height == o.hoehe;
+                }
                 f.male();
             } else if (befehl == "unmap") {
                 XUnmapWindow(d, f.w);
@@ -264,5 +286,7 @@ int main(int argc, char** argv) {
             antworte("ok");
         }
     }
+    XFreeGC(d, f.gc);
+    XCloseDisplay(d);
     return 0;
 }

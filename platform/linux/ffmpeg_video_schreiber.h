@@ -10,14 +10,16 @@
 // Crash safety: the file is fragmented (an empty movie header, then one
 // fragment per key frame). A key frame comes at least every
 // maxKeyframeAbstandBilder frames and at least every 2 s of source time; each
-// fragment is written through and synced to disk once complete, so a process
-// killed at any moment leaves a file that players read up to its last complete
-// fragment. beende() writes the last fragment and the fragment index.
+// fragment is written out once complete (so a killed process leaves a file
+// that players read up to its last complete fragment) and synced to disk (so
+// does a power cut). beende() writes the last fragment and the fragment index.
+//
+// Colours: BT.709, limited range, 4:2:0 (tagged so in the stream).
 //
 // Threads: encoding and writing run on the writer's own thread
-// ("video.kodierer"). haengeAn() copies the picture into a free place of a
-// small pool allocated by starteSchreiben() and returns; when every place is
-// taken the picture is refused.
+// ("video.kodierer"). haengeAn() converts the picture into a free place of a
+// small pool of encoder pictures allocated by starteSchreiben() and returns;
+// when every place is taken the picture is refused.
 #pragma once
 
 #include <functional>
