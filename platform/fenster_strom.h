@@ -88,7 +88,7 @@ class FensterAufnahme {
     // Creates and starts a stream filming the window `fensterId` alone (other
     // windows covering it do not show) and waits until it runs. Throws
     // PlattformFehler when the window cannot be filmed or the configuration
-    // cannot be honoured.
+    // cannot be honoured. `proBild` is required, `beiStop` may be empty.
     virtual std::unique_ptr<FensterStrom> starteFensterStrom(
         std::uint32_t fensterId, const FensterStromKonfiguration& konfiguration,
         BildFunktion proBild, StopFunktion beiStop) = 0;

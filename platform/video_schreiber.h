@@ -21,7 +21,8 @@ enum class SchreiberStatus {
     unbekannt,       // created, writing not started
     schreibt,        // started; pictures are taken
     fertig,          // finished; the file is complete
-    fehlgeschlagen,  // starting, encoding or writing failed; fehlerText() says why
+    fehlgeschlagen,  // starting, encoding or writing failed; fehlerText() says why (the
+                     // file keeps what was written before)
     abgebrochen,     // cancelled; the file was removed
 };
 

@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/linux/tsan_ausnahmen.h"
+
 namespace hoerspur {
 
 namespace {
@@ -58,6 +60,7 @@ PlattformFehler x11Fehler(const std::string& was, long code, Display* anzeige) {
 }
 
 X11Fehlerfalle::X11Fehlerfalle(Display* anzeige) : anzeige_(anzeige) {
+    tsanAusnahmenEinbinden();
     static std::once_flag einmal;
     std::call_once(einmal, [] {
         std::lock_guard lock(fallenMutex);

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -732,6 +733,7 @@ class X11FensterAufnahme final : public FensterAufnahme {
                                                      const FensterStromKonfiguration& k,
                                                      BildFunktion proBild,
                                                      StopFunktion beiStop) override {
+        if (!proBild) throw std::invalid_argument("starteFensterStrom ohne Bildfunktion");
         if (k.tonAufnehmen) {
             throw x11Fehler("Fensterstroeme nehmen keinen Ton auf", kX11NichtUnterstuetzt);
         }

@@ -152,6 +152,7 @@ SimFensterAufnahme::SimFensterAufnahme(SimFensterVideo skript, std::function<dou
 std::unique_ptr<FensterStrom> SimFensterAufnahme::starteFensterStrom(
     std::uint32_t fensterId, const FensterStromKonfiguration& konfiguration, BildFunktion proBild,
     StopFunktion beiStop) {
+    if (!proBild) throw std::invalid_argument("starteFensterStrom ohne Bildfunktion");
     if (!(skript_->bilderProSekunde > 0.0)) {
         throw std::invalid_argument("SimFensterVideo: bilderProSekunde muss positiv sein");
     }
