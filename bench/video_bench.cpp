@@ -114,6 +114,7 @@ void BM_VideoSchreiberKodiert(benchmark::State& state) {
         s->fuegeEingangHinzu(hoerspur::H264Einstellungen{});
         if (!s->starteSchreiben()) {
             state.SkipWithError(s->fehlerText().c_str());
+            std::filesystem::remove_all(ordner);
             return;
         }
         s->starteSitzung(0.0);
