@@ -7,6 +7,7 @@
 #include <pulse/rtclock.h>
 
 #include "platform/linux/pulse_fehler.h"
+#include "platform/linux/tsan_ausnahmen.h"
 
 namespace hoerspur {
 
@@ -76,6 +77,7 @@ PulseVerbindung::Sperre::~Sperre() {
 }
 
 PulseVerbindung::PulseVerbindung(const char* threadName) {
+    tsanAusnahmenEinbinden();
     loop_ = pa_threaded_mainloop_new();
     if (loop_ == nullptr) throw pulseFehler("Tonserver-Schleife nicht anlegbar", PA_ERR_INTERNAL);
     pa_threaded_mainloop_set_name(loop_, threadName);
@@ -202,28 +204,3 @@ std::optional<PulseGeraeteInfo> PulseVerbindung::senke(const std::string& name) 
 }
 
 }  // namespace hoerspur
-
-#if defined(__SANITIZE_THREAD__)
-// libpulse passes memory blocks between its threads through lock-free free
-// lists that the thread sanitizer cannot see, so its own reads into recycled
-// blocks look like races. Only those functions of libpulse are exempt; our
-// callbacks and libpulse's locks stay checked.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:pa_srbchannel_read\n"
-           "race:pa_srbchannel_write\n"
-           "race:pa_iochannel_read_with_ancil_data\n"
-           "race:pa_iochannel_write\n"
-           "race:pa_packet_new*\n"
-           "race:pa_tagstruct_*\n"
-           "race:pa_memblock_*\n"
-           "race:pa_mempool_*\n"
-           // Its lock-free free lists hand heap blocks (mutexes among them) from one
-           // thread to another without a synchronisation the sanitizer can see.
-           "race:pa_flist_*\n"
-           "race:pa_mutex_lock\n"
-           "race:pa_mutex_unlock\n"
-           "race:pa_xmalloc\n"
-           "race:pa_xmalloc0\n"
-           "race:pa_xfree\n";
-}
-#endif

@@ -1,63 +1,107 @@
 #include "platform/linux/x11_fehler.h"
 
-#include <xcb/xcb.h>
-#include <xcb/xproto.h>
+#include <X11/Xlib.h>
+
+#include <map>
+#include <mutex>
+
+#include "platform/linux/tsan_ausnahmen.h"
 
 namespace hoerspur {
 
 namespace {
 
-const char* verbindungsText(int fehler) {
-    switch (fehler) {
-        case XCB_CONN_ERROR:
-            return "keine Verbindung zum X-Server (Socket- oder Protokollfehler)";
-        case XCB_CONN_CLOSED_EXT_NOTSUPPORTED:
-            return "eine noetige X-Erweiterung fehlt";
-        case XCB_CONN_CLOSED_MEM_INSUFFICIENT:
-            return "kein Speicher fuer die X-Verbindung";
-        case XCB_CONN_CLOSED_REQ_LEN_EXCEED:
-            return "Anfrage zu lang fuer den X-Server";
-        case XCB_CONN_CLOSED_PARSE_ERR:
-            return "DISPLAY ist nicht lesbar";
-        case XCB_CONN_CLOSED_INVALID_SCREEN:
-            return "der X-Server hat den Bildschirm aus DISPLAY nicht";
-        default:
-            return "X-Verbindung gestoert";
+struct Eintrag {
+    int ersterFehler = 0;
+    bool verloren = false;
+};
+
+// unter fallenMutex
+std::mutex fallenMutex;
+std::map<Display*, Eintrag>* fallen = nullptr;
+XErrorHandler vorherigerFehler = nullptr;
+XIOErrorHandler vorherigerIoFehler = nullptr;
+
+int beiFehler(Display* anzeige, XErrorEvent* ereignis) {
+    {
+        std::lock_guard lock(fallenMutex);
+        auto it = fallen->find(anzeige);
+        if (it != fallen->end()) {
+            if (it->second.ersterFehler == 0) it->second.ersterFehler = ereignis->error_code;
+            return 0;
+        }
     }
+    return vorherigerFehler != nullptr ? vorherigerFehler(anzeige, ereignis) : 0;
 }
 
-const char* protokollText(std::uint8_t code) {
-    switch (code) {
-        case XCB_WINDOW:
-            return "BadWindow (Fenster gibt es nicht mehr)";
-        case XCB_ATOM:
-            return "BadAtom";
-        case XCB_VALUE:
-            return "BadValue";
-        case XCB_MATCH:
-            return "BadMatch";
-        case XCB_ACCESS:
-            return "BadAccess";
-        case XCB_ALLOC:
-            return "BadAlloc (X-Server ohne Speicher)";
-        case XCB_IMPLEMENTATION:
-            return "BadImplementation";
-        default:
-            return "X-Protokollfehler";
+int beiIoFehler(Display* anzeige) {
+    {
+        std::lock_guard lock(fallenMutex);
+        auto it = fallen->find(anzeige);
+        if (it != fallen->end()) {
+            it->second.verloren = true;
+            return 0;
+        }
     }
+    return vorherigerIoFehler != nullptr ? vorherigerIoFehler(anzeige) : 0;
 }
+
+// Returning from here leaves the connection dead instead of ending the process.
+void nachIoFehler(Display*, void*) {}
 
 }  // namespace
 
-PlattformFehler x11VerbindungsFehler(const std::string& was, int verbindungsFehler) {
-    return PlattformFehler(kX11Domain, verbindungsFehler,
-                           was + ": " + verbindungsText(verbindungsFehler));
+PlattformFehler x11Fehler(const std::string& was, long code, Display* anzeige) {
+    std::string beschreibung = was;
+    if (anzeige != nullptr && code > 0 && code < 256) {
+        char text[256] = {};
+        XGetErrorText(anzeige, static_cast<int>(code), text, sizeof text);
+        if (text[0] != '\0') beschreibung += std::string(": ") + text;
+    }
+    return PlattformFehler(kX11Domain, code, beschreibung);
 }
 
-PlattformFehler x11ProtokollFehler(const std::string& was, std::uint8_t fehlerCode) {
-    return PlattformFehler(
-        kX11Domain, 1000 + fehlerCode,
-        was + ": " + protokollText(fehlerCode) + " (" + std::to_string(fehlerCode) + ")");
+X11Fehlerfalle::X11Fehlerfalle(Display* anzeige) : anzeige_(anzeige) {
+    tsanAusnahmenEinbinden();
+    static std::once_flag einmal;
+    std::call_once(einmal, [] {
+        std::lock_guard lock(fallenMutex);
+        fallen = new std::map<Display*, Eintrag>();  // lives as long as the handlers
+        vorherigerFehler = XSetErrorHandler(beiFehler);
+        vorherigerIoFehler = XSetIOErrorHandler(beiIoFehler);
+    });
+    {
+        std::lock_guard lock(fallenMutex);
+        (*fallen)[anzeige_] = Eintrag{};
+    }
+    XSetIOErrorExitHandler(anzeige_, nachIoFehler, nullptr);
+}
+
+X11Fehlerfalle::~X11Fehlerfalle() {
+    // Errors of requests still under way arrive here, not at the next owner of
+    // this address.
+    if (!verbindungVerloren()) XSync(anzeige_, False);
+    std::lock_guard lock(fallenMutex);
+    fallen->erase(anzeige_);
+}
+
+int X11Fehlerfalle::pruefe() {
+    if (!verbindungVerloren()) XSync(anzeige_, False);
+    return abholen();
+}
+
+int X11Fehlerfalle::abholen() {
+    std::lock_guard lock(fallenMutex);
+    Eintrag& e = (*fallen)[anzeige_];
+    const int code = e.ersterFehler;
+    e.ersterFehler = 0;
+    return code;
+}
+
+bool X11Fehlerfalle::verbindungVerloren() const {
+    std::lock_guard lock(fallenMutex);
+    auto it = fallen->find(anzeige_);
+    return it != fallen->end() && it->second.verloren;
 }
 
 }  // namespace hoerspur

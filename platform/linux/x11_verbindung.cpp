@@ -6,7 +6,7 @@ namespace hoerspur {
 
 X11Verbindung::X11Verbindung(const std::string& displayName) : name_(displayName) {
     if (displayName.empty()) {
-        throw PlattformFehler(kX11Domain, XCB_CONN_CLOSED_PARSE_ERR,
+        throw PlattformFehler(kX11Domain, kX11KeinDisplay,
                               "kein X-Display: DISPLAY ist nicht gesetzt");
     }
     int bildschirm = 0;

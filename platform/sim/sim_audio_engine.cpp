@@ -66,8 +66,10 @@ void SimAudioEngine::starte() {
     protokoll_->aendere([](SimMikrofonAufrufe& a) { ++a.starts; });
     warte(mikrofon_.startVerzoegerungSekunden);
     if (mikrofon_.startFehler) throw *mikrofon_.startFehler;
-    lieferung_.starte();
+    // Recorded before the first buffer: a tap that stops the engine at once
+    // must leave it recorded as stopped.
     protokoll_->aendere([](SimMikrofonAufrufe& a) { a.laeuft = true; });
+    lieferung_.starte();
 }
 
 void SimAudioEngine::stoppe() {

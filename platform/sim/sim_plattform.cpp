@@ -10,6 +10,8 @@ SimUmgebung baueSimPlattform(SimSzenario szenario) {
     u.uhr = std::make_shared<SimUhr>(szenario.uhrStartSekunden, szenario.uhrLaeuft);
     u.mikrofon = std::make_shared<SimMikrofonProtokoll>();
     u.systemAudio = std::make_shared<SimSystemAudioProtokoll>();
+    u.fensterVideo = std::make_shared<SimFensterVideoProtokoll>();
+    u.videoSchreiber = std::make_shared<SimVideoSchreiberProtokoll>();
 
     const std::function<double()> jetzt = [uhr = u.uhr] { return uhr->jetzt(); };
     u.plattform.hostSekunden = jetzt;
@@ -23,6 +25,10 @@ SimUmgebung baueSimPlattform(SimSzenario szenario) {
     };
     u.plattform.bildschirm = std::make_shared<SimBildschirmAufnahme>(
         std::move(szenario.systemAudio), jetzt, szenario.uhrStartSekunden, u.systemAudio);
+    u.plattform.fensterAufnahme = std::make_shared<SimFensterAufnahme>(
+        std::move(szenario.fensterVideo), jetzt, u.fensterVideo);
+    u.plattform.neuerVideoSchreiber =
+        simVideoSchreiberFabrik(std::move(szenario.videoSchreiber), u.videoSchreiber);
     return u;
 }
 
