@@ -35,6 +35,10 @@ struct SimVideoSchreiberSkript {
     // Append attempts (0 is a writer's first haengeAn) that find the writer busy:
     // bereitFuerMehr() is false before them and they are refused.
     std::set<std::uint64_t> nichtBereitBei;
+    // Calls of bereitFuerMehr() (0 is a writer's first) that answer false, as an
+    // encoder still busy with earlier pictures; a caller that asks first then
+    // skips the picture.
+    std::set<std::uint64_t> beschaeftigtBeiAbfrage;
 };
 
 struct SimVideoSchreiberAufrufe {
@@ -90,6 +94,7 @@ class SimVideoSchreiber final : public VideoSchreiber {
     std::optional<double> letzteZeit_;
     bool fertigMarkiert_ = false;
     std::uint64_t versuche_ = 0;
+    mutable std::uint64_t abfragen_ = 0;
 };
 
 // A writer factory for the Plattform; throws the script's anlegenFehler.
