@@ -82,7 +82,6 @@ class Beobachter {
         if (!freigabe.vorhanden) {
             for (const char* zeile : ABBRUCH_FREIGABE) befund(zeile);
             if (!freigabe.fehlt.empty()) log(LOG_PRAEFIX + freigabe.fehlt);
-            befund_.sichern();
             return 3;
         }
         befund("Bedienungshilfen: vorhanden");
@@ -98,7 +97,6 @@ class Beobachter {
                     "ABBRUCH: kein Zoom-Prozess gefunden \u2014 dieses Gespraech lief nicht "
                     "ueber Zoom.");
             }
-            befund_.sichern();
             return 0;
         }
         std::string liste;
@@ -118,7 +116,12 @@ class Beobachter {
     }
 
   private:
-    void befund(const std::string& text) { befund_.befund(text); }
+    // The file is saved with every line, so that a run that is killed leaves
+    // its findings so far.
+    void befund(const std::string& text) {
+        befund_.befund(text);
+        befund_.sichern();
+    }
 
     std::vector<ZoomProzess> zoomProzesse() {
         const auto ausgabe = u_.prozessListe();
@@ -220,7 +223,6 @@ class Beobachter {
             text += " (Durchlauf wurde gekappt \u2014 Baum groesser als das Kontingent.)";
         }
         befund(text);
-        befund_.sichern();
     }
 
     int abschluss() {
@@ -237,7 +239,6 @@ class Beobachter {
             befund("KEIN EINZIGER NAME. Das ist der Befund, auf den es ankommt \u2014");
             befund("in zoom-baum.txt steht, was die Oberflaeche stattdessen hergegeben hat.");
         }
-        befund_.sichern();
         spur_.schliesse();
         return 0;
     }

@@ -77,9 +77,14 @@ TEST_F(Dateien, TheTrackReplacesAnEarlierRunAndAppendsWholeLines) {
     z["runde"] = 2;
     z["name"] = "Zo\xC3\xAB \"Q\"\n";
     spur.schreibe(z);
+    // Bytes that are no UTF-8 do not cost the line.
+    z["runde"] = 3;
+    z["name"] = "Ann\xFF";
+    spur.schreibe(z);
     EXPECT_EQ(lies(pfad(SPUR_DATEI)),
               "{\"t_ms\":1,\"runde\":1,\"gleich\":true}\n"
-              "{\"t_ms\":1,\"runde\":2,\"gleich\":true,\"name\":\"Zo\xC3\xAB \\\"Q\\\"\\n\"}\n");
+              "{\"t_ms\":1,\"runde\":2,\"gleich\":true,\"name\":\"Zo\xC3\xAB \\\"Q\\\"\\n\"}\n"
+              "{\"t_ms\":1,\"runde\":3,\"gleich\":true,\"name\":\"Ann\xEF\xBF\xBD\"}\n");
 }
 
 TEST_F(Dateien, ATrackThatCannotOpenDropsTheLineAndTriesAgain) {

@@ -156,6 +156,20 @@ TEST_F(BeobachterProzess, AStopSignalDuringTheWaitEndsAtOnceWithTheClosingReport
     }
 }
 
+TEST_F(BeobachterProzess, AKilledRunLeavesItsFindingsAndWholeLines) {
+    Lauf lauf(dir_, SZENARIO, {dir_, "--takt", "30"});
+    ASSERT_TRUE(lauf.warteAufZeilen(1)) << lauf.fehlerText();
+    lauf.signal(SIGKILL);
+    ASSERT_TRUE(lauf.warteAufEnde().has_value());
+    const auto befund = lauf.befund();
+    ASSERT_GE(befund.size(), 2u);
+    EXPECT_EQ(befund.back(), "Voller Baum abgelegt: zoom-baum.txt (10 Zeilen)");
+    const std::string spur = lies(dir_ + "/zoom-namen.jsonl");
+    ASSERT_FALSE(spur.empty());
+    EXPECT_EQ(spur.back(), '\n');
+    EXPECT_FALSE(nlohmann::json::parse(spur).is_discarded());
+}
+
 TEST_F(BeobachterProzess, ExitStatusesForUsageAndMissingPermission) {
     {
         Lauf lauf(dir_, SZENARIO, {});
