@@ -28,10 +28,10 @@ std::string baumZeile(int tiefe, const std::string& rolle, const Felder& felder)
 
 }  // namespace
 
-Durchlauf::Durchlauf(MonoUhr uhr, int maxKnoten_, int maxTiefe_, double maxSekunden_)
-    : maxKnoten(maxKnoten_),
-      maxTiefe(maxTiefe_),
-      maxSekunden(maxSekunden_),
+Durchlauf::Durchlauf(MonoUhr uhr, int knotenBudget, int tiefenBudget, double sekundenBudget)
+    : maxKnoten(knotenBudget),
+      maxTiefe(tiefenBudget),
+      maxSekunden(sekundenBudget),
       uhr_(std::move(uhr)),
       startSekunden_(uhr_()) {}
 

@@ -32,16 +32,18 @@ class Durchlauf {
     static constexpr int MAX_TIEFE = 60;  // roots are level 1
     static constexpr double MAX_SEKUNDEN = 4.0;
 
-    Durchlauf(MonoUhr uhr, int maxKnoten = MAX_KNOTEN, int maxTiefe = MAX_TIEFE,
-              double maxSekunden = MAX_SEKUNDEN);
+    Durchlauf(MonoUhr uhr, int knotenBudget = MAX_KNOTEN, int tiefenBudget = MAX_TIEFE,
+              double sekundenBudget = MAX_SEKUNDEN);
 
     // true, and from then on `gekappt`, once the node or time budget is spent.
     bool amEnde();
 
+    // Owned by the walk that holds this Durchlauf.
     std::vector<Zeile> zeilen;
     int knoten = 0;
     bool gekappt = false;
 
+    // fest nach dem Bau
     const int maxKnoten;
     const int maxTiefe;
     const double maxSekunden;

@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <thread>
 
 extern char** environ;

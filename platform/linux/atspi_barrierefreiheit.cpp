@@ -59,11 +59,15 @@ struct GText {
     GText& operator=(const GText&) = delete;
 };
 
-// A GError for one call; `ok()` after the call says whether it succeeded.
+// A GError for one call: pass ziel() to the call, then ok() says whether it
+// succeeded.
 struct GFehler {
     GError* e = nullptr;
+    GFehler() = default;
     ~GFehler() { g_clear_error(&e); }
-    GError** operator&() { return &e; }
+    GFehler(const GFehler&) = delete;
+    GFehler& operator=(const GFehler&) = delete;
+    GError** ziel() { return &e; }
     bool ok() const { return e == nullptr; }
 };
 
@@ -206,10 +210,10 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
         GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
         if (desktop.p == nullptr) return leer();
         GFehler f;
-        const gint n = atspi_accessible_get_child_count(desktop.p, &f);
+        const gint n = atspi_accessible_get_child_count(desktop.p, f.ziel());
         for (gint i = 0; f.ok() && i < n; ++i) {
             GFehler fk;
-            AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop.p, i, &fk);
+            AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop.p, i, fk.ziel());
             if (app == nullptr) continue;
             if (prozessVon(app) == pid) return std::make_shared<AtspiKnoten>(app, true);
             g_object_unref(app);
@@ -238,13 +242,13 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
         }
         if (attribut == "AXDescription") {
             GFehler f;
-            GText t(atspi_accessible_get_description(k->obj, &f));
+            GText t(atspi_accessible_get_description(k->obj, f.ziel()));
             return f.ok() && t.p != nullptr ? BfWert(std::string(t.p)) : BfWert();
         }
         if (attribut == "AXHelp") return hilfe(k->obj);
         if (attribut == "AXIdentifier") {
             GFehler f;
-            GText t(atspi_accessible_get_accessible_id(k->obj, &f));
+            GText t(atspi_accessible_get_accessible_id(k->obj, f.ziel()));
             return f.ok() && t.p != nullptr ? BfWert(std::string(t.p)) : BfWert();
         }
         if (attribut == "AXRoleDescription") return rollenText(*k, r);
@@ -253,7 +257,7 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
             GRef<AtspiValue> v(atspi_accessible_get_value_iface(k->obj));
             if (v.p == nullptr) return {};
             GFehler f;
-            GText t(atspi_value_get_text(v.p, &f));
+            GText t(atspi_value_get_text(v.p, f.ziel()));
             return f.ok() && t.p != nullptr ? BfWert(std::string(t.p)) : BfWert();
         }
         if (attribut == "AXSelected") {
@@ -280,14 +284,14 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
         GRef<AtspiAction> a(atspi_accessible_get_action_iface(k->obj));
         if (a.p == nullptr) return false;
         GFehler f;
-        const gint n = atspi_action_get_n_actions(a.p, &f);
+        const gint n = atspi_action_get_n_actions(a.p, f.ziel());
         if (!f.ok() || n <= 0) return false;
         gint index = 0;
         bool gefunden = false;
         for (const char* gesucht : DRUECK_AKTIONEN) {
             for (gint i = 0; i < n && !gefunden; ++i) {
                 GFehler fn;
-                GText name(atspi_action_get_action_name(a.p, i, &fn));
+                GText name(atspi_action_get_action_name(a.p, i, fn.ziel()));
                 if (fn.ok() && name.p != nullptr && g_ascii_strcasecmp(name.p, gesucht) == 0) {
                     index = i;
                     gefunden = true;
@@ -296,7 +300,7 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
             if (gefunden) break;
         }
         GFehler fa;
-        const gboolean ok = atspi_action_do_action(a.p, index, &fa);
+        const gboolean ok = atspi_action_do_action(a.p, index, fa.ziel());
         return fa.ok() && ok;
     }
 
@@ -423,7 +427,7 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
         const auto it = pids_.find(bus);
         if (it != pids_.end()) return it->second;
         GFehler f;
-        const guint pid = atspi_accessible_get_process_id(app, &f);
+        const guint pid = atspi_accessible_get_process_id(app, f.ziel());
         if (!f.ok()) return -1;
         pids_[bus] = static_cast<std::int32_t>(pid);
         return static_cast<std::int32_t>(pid);
@@ -432,7 +436,7 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
     std::optional<AtspiRole> rolle(const AtspiKnoten& k) {
         if (!k.rolle) {
             GFehler f;
-            const AtspiRole r = atspi_accessible_get_role(k.obj, &f);
+            const AtspiRole r = atspi_accessible_get_role(k.obj, f.ziel());
             if (!f.ok()) return std::nullopt;
             k.rolle = r;
         }
@@ -442,7 +446,7 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
     static BfWert name(const AtspiKnoten& k) {
         if (!k.name) {
             GFehler f;
-            GText t(atspi_accessible_get_name(k.obj, &f));
+            GText t(atspi_accessible_get_name(k.obj, f.ziel()));
             k.name = f.ok() && t.p != nullptr ? BfWert(std::string(t.p)) : BfWert();
         }
         return *k.name;
@@ -458,7 +462,7 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
             if (it != rollenTexte_.end()) return it->second;
         }
         GFehler f;
-        GText t(atspi_accessible_get_localized_role_name(k.obj, &f));
+        GText t(atspi_accessible_get_localized_role_name(k.obj, f.ziel()));
         if (!f.ok() || t.p == nullptr) return {};
         std::string text(t.p);
         if (r) rollenTexte_[schluessel] = text;
@@ -469,10 +473,10 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
         GRef<AtspiText> t(atspi_accessible_get_text_iface(obj));
         if (t.p == nullptr) return std::nullopt;
         GFehler f;
-        const gint n = atspi_text_get_character_count(t.p, &f);
+        const gint n = atspi_text_get_character_count(t.p, f.ziel());
         if (!f.ok() || n < 0) return std::nullopt;
         GFehler ft;
-        GText s(atspi_text_get_text(t.p, 0, std::min(n, MAX_TEXT_ZEICHEN), &ft));
+        GText s(atspi_text_get_text(t.p, 0, std::min(n, MAX_TEXT_ZEICHEN), ft.ziel()));
         if (!ft.ok() || s.p == nullptr) return std::nullopt;
         return std::string(s.p);
     }
@@ -489,7 +493,7 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
         GRef<AtspiValue> v(atspi_accessible_get_value_iface(k.obj));
         if (v.p != nullptr) {
             GFehler f;
-            const gdouble x = atspi_value_get_current_value(v.p, &f);
+            const gdouble x = atspi_value_get_current_value(v.p, f.ziel());
             return f.ok() ? BfWert(static_cast<double>(x)) : BfWert();
         }
         if (auto t = textInhalt(k.obj)) return std::move(*t);
@@ -539,14 +543,14 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
     // Nothing when the children cannot be counted.
     std::optional<std::vector<BfElement>> kinderListe(const AtspiKnoten& k) {
         GFehler f;
-        const gint n = std::min(atspi_accessible_get_child_count(k.obj, &f), MAX_KINDER);
+        const gint n = std::min(atspi_accessible_get_child_count(k.obj, f.ziel()), MAX_KINDER);
         if (!f.ok()) return std::nullopt;
         std::vector<BfElement> liste;
         const auto limit = std::chrono::milliseconds(zeitlimitMs(k.obj));
         for (gint i = 0; i < n; ++i) {
             const auto start = std::chrono::steady_clock::now();
             GFehler fk;
-            AtspiAccessible* kind = atspi_accessible_get_child_at_index(k.obj, i, &fk);
+            AtspiAccessible* kind = atspi_accessible_get_child_at_index(k.obj, i, fk.ziel());
             if (kind != nullptr && fk.ok()) {
                 liste.push_back(std::make_shared<AtspiKnoten>(kind, false));
                 continue;
