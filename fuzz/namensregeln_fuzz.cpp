@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* daten, std::size_t gro
     if (groesse <= 512 && ohne != schrittFuerSchritt(std::string(text))) std::abort();
 
     if (hoerspur::siehtWieNameAus(text)) {
-        const std::string name(hoerspur::ohneRandLeerraum(ohne));
+        const std::string name = hoerspur::ohneKlammerGruppen(hoerspur::ohneRandLeerraum(text));
         const std::size_t zeichen = hoerspur::graphemAnzahl(name, 100);
         if (zeichen < 3 || zeichen > 48 || hoerspur::hatDezimalziffer(name) ||
             hoerspur::istMeetingBot(name)) {

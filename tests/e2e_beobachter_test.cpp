@@ -142,7 +142,7 @@ class Ende2EndeBeobachter : public ::testing::Test {
 
     void starteClient() {
         client_ = std::make_unique<Programm>(
-            std::vector<std::string>{ZOOM_TESTCLIENT_PFAD, "--wechsel", "1.0"}, umgebung_,
+            std::vector<std::string>{ZOOM_TESTCLIENT_PFAD, "--wechsel", "1.5"}, umgebung_,
             dir_ + "/client.out", dir_ + "/client.err");
         const auto ende = Uhr::now() + 20s;
         while (!hat(clientAusgabe(), "bereit") && Uhr::now() < ende)
@@ -188,9 +188,9 @@ TEST_F(Ende2EndeBeobachter, NamesAndTheChangingSpeakerOfARunningClient) {
     starteClient();
     const std::string pid = std::to_string(client_->pid());
     auto beobachter = starteBeobachter({"--takt", "0.5"});
-    // Four speaker changes at one per second, two scans per second.
-    const auto ende = Uhr::now() + 30s;
-    while (Uhr::now() < ende && spur().size() < 10) std::this_thread::sleep_for(50ms);
+    // Three scans per speaker: about four speakers in twelve scans.
+    const auto ende = Uhr::now() + 40s;
+    while (Uhr::now() < ende && spur().size() < 12) std::this_thread::sleep_for(50ms);
     beobachter->signal(SIGTERM);
     const auto status = beobachter->warteAufEnde(10s);
     ASSERT_TRUE(status.has_value());
@@ -198,7 +198,7 @@ TEST_F(Ende2EndeBeobachter, NamesAndTheChangingSpeakerOfARunningClient) {
     EXPECT_EQ(WEXITSTATUS(*status), 0);
 
     const auto linien = spur();
-    ASSERT_GE(linien.size(), 10u);
+    ASSERT_GE(linien.size(), 12u);
     // The first scan found the tiles, then the names of the opened list.
     std::vector<std::string> namen;
     for (const Json& z : linien[0]["zeilen"]) namen.push_back(z["name"]);
