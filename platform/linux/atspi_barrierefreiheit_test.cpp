@@ -17,6 +17,14 @@
 #include <string>
 #include <thread>
 
+// libatspi gives up on a call at its timeout but leaves the call's bookkeeping
+// (libdbus's pending call and timeout, libatspi's small records) with the
+// connection until an answer comes; for the calls to the stopped client that is
+// the end of this program. Their stacks end in those libraries.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:dbind_send_and_allow_reentry\nleak:libdbus-1.so\nleak:g_malloc0\n";
+}
+
 namespace hoerspur {
 namespace {
 
@@ -197,8 +205,11 @@ TEST_F(AtspiBackend, AnApplicationThatStoppedAnsweringCostsTheTimeoutNotMore) {
     EXPECT_TRUE(std::holds_alternative<std::monostate>(id1));
     EXPECT_TRUE(std::holds_alternative<std::monostate>(id3));
     EXPECT_LT(dauer, 3s);
-    // Answering again, it is read as before.
+    // Answering again, it is read as before; the late answers to the calls that
+    // timed out are taken in on the way.
+    std::this_thread::sleep_for(200ms);
     EXPECT_EQ(text(bf, fenster(), "AXTitle"), "Zoom Meeting");
+    EXPECT_EQ(text(bf, finde(bf, fenster(), "Teilnehmer"), "AXIdentifier"), "teilnehmer-knopf");
 }
 
 }  // namespace
