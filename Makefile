@@ -13,7 +13,7 @@ FUZZ_SEKUNDEN ?= 15
 endif
 
 .PHONY: deps build build-asan build-tsan build-fuzz build-release test test-normal test-asan \
-        test-tsan fuzz bench bench-live demo format clean
+        test-tsan fuzz bench bench-live demo demo-beobachter format clean
 
 deps:
 	@scripts/install-deps
@@ -77,6 +77,10 @@ bench-live: build-release
 
 demo: build
 	@scripts/demo
+
+# The observer against a GTK test client on a private desktop session.
+demo-beobachter: build
+	@scripts/demo-beobachter
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
