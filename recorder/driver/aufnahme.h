@@ -5,10 +5,13 @@
 // Threads: the constructor, shutdown() and the end wait run on the main thread.
 // The capture start and the stop sequence run on threads this object owns; blocks
 // arrive on the capture threads and move on through the "chunks.them" and "echo"
-// queues. The destructor waits for all of them.
+// queues. The meeting-window video runs beside them on threads of its own
+// (WindowVideoCapture) and never holds up the audio: the stop waits for it at most
+// VIDEO_STOP_FRIST. The destructor waits for all of them.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -28,7 +31,11 @@ class MicCapture;
 class RohWav;
 class SerialQueue;
 class SystemAudioCapture;
+class WindowVideoCapture;
 class Zeitachse;
+
+// The most the stop sequence waits for the video to finish its file.
+inline constexpr std::chrono::milliseconds VIDEO_STOP_FRIST{5000};
 
 class Aufnahme {
   public:
@@ -88,6 +95,7 @@ class Aufnahme {
     std::unique_ptr<RohWav> rohWav_;
     std::unique_ptr<SystemAudioCapture> sysCap_;
     std::shared_ptr<MicCapture> micCap_;
+    std::unique_ptr<WindowVideoCapture> vidCap_;
 
     // The microphone is started and stopped under micMutex_, the system audio
     // under sysMutex_, so a stop never races a start that is still running.
