@@ -70,6 +70,11 @@ bool SimVideoSchreiber::haengeAn(const BgraBild& bild, double praesentationSekun
             ++a.abgelehnt;
         }
     });
+    if (genommen && skript_.fehlerNachBildern &&
+        ++genommenZahl_ >= skript_.fehlerNachBildern->first) {
+        fehlerText_ = skript_.fehlerNachBildern->second;
+        setzeStatus(SchreiberStatus::fehlgeschlagen);
+    }
     return genommen;
 }
 

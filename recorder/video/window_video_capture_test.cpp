@@ -367,35 +367,56 @@ TEST_F(VideoAufsicht, StreamEndedByThePlatformIsRebuiltAtTheNextCheck) {
     EXPECT_EQ(schreiber.starts, 1);
     EXPECT_EQ(ergebnis->frames, static_cast<std::int64_t>(schreiber.angehaengt));
     EXPECT_EQ(ergebnis->frames, 38 + 38 + 1);
+
+    // A stream that ends while it is still being started is noticed all the
+    // same: rebuilt at every check, and never a picture, so nothing to announce.
+    capture_.reset();
+    szenario_ = {};
+    desktop({{7, "Zoom Meeting"}});
+    szenario_.fensterVideo.stopptSelbstNachSekunden = 0.0;
+    starte();
+    laufeBis(10);
+    EXPECT_EQ(meldungen(VideoMeldung::Art::start).size(), 1u);
+    EXPECT_EQ(meldungen(VideoMeldung::Art::wechsel).size(), 5u);  // at 2, 4, 6, 8, 10
+    EXPECT_FALSE(stoppe());
 }
 
 // The writer's failures, each in a short meeting: what the host hears, what the
 // log says, and what is left on disk.
 TEST_F(VideoAufsicht, WriterFailuresNeverAnnounceAVideo) {
+    enum class Datei { alt, neu, keine };
     struct Fall {
         const char* name;
         SimVideoSchreiberSkript skript;
-        std::string logAnfang;  // the one line the failure leaves
+        std::string logAnfang;  // the one line the failure leaves, if any
         bool gefilmt;           // "video_start" was reported
+        Datei datei;            // what is at video.mp4 afterwards
     };
-    SimVideoSchreiberSkript startFehler, abschlussFehler, eingang, anlegen, beschaeftigt;
+    SimVideoSchreiberSkript startFehler, abschlussFehler, mitten, leer, eingang, anlegen;
     startFehler.startFehler = "Platte voll";
     abschlussFehler.abschlussFehler = "Schreibfehler";
+    mitten.fehlerNachBildern = {{30, "Platte voll"}};
+    for (std::uint64_t i = 0; i < 10000; ++i) leer.beschaeftigtBeiAbfrage.insert(i);
     eingang.eingangAbgelehnt = true;
     anlegen.anlegenFehler = PlattformFehler("sim", -11800, "Ordner nicht beschreibbar");
-    beschaeftigt.beschaeftigtBeiAbfrage = {0, 1, 2};
     const std::vector<Fall> faelle = {
-        {"start", startFehler, "[hoerspur] Video-Schreiber startete nicht: Platte voll", true},
+        {"start", startFehler, "[hoerspur] Video-Schreiber startete nicht: Platte voll", true,
+         Datei::keine},
         {"abschluss", abschlussFehler, "[hoerspur] Video-Abschluss fehlgeschlagen: Schreibfehler",
-         true},
+         true, Datei::neu},
+        // Writing broke off while filming: said so at the stop, what was written stays.
+        {"mitten", mitten, "[hoerspur] Video-Abschluss fehlgeschlagen: Platte voll", true,
+         Datei::neu},
+        // Started on the first picture, then busy for every one: no empty file is left.
+        {"leer", leer, "", true, Datei::keine},
         {"eingang", eingang,
          "[hoerspur] Video-Start fehlgeschlagen: Error Domain=hoerspur Code=3 \"AVAssetWriter "
          "nimmt den Video-Eingang nicht an\"",
-         false},
+         false, Datei::alt},
         {"anlegen", anlegen,
          "[hoerspur] Video-Start fehlgeschlagen: Error Domain=sim Code=-11800 \"Ordner nicht "
          "beschreibbar\"",
-         false},
+         false, Datei::alt},
     };
     for (const Fall& fall : faelle) {
         SCOPED_TRACE(fall.name);
@@ -413,10 +434,10 @@ TEST_F(VideoAufsicht, WriterFailuresNeverAnnounceAVideo) {
         EXPECT_FALSE(ergebnis);
         std::vector<std::string> zeilen;
         for (const std::string& z : mit.logZeilen()) {
-            if (z.rfind(fall.logAnfang, 0) == 0) zeilen.push_back(z);
+            if (!fall.logAnfang.empty() && z.rfind(fall.logAnfang, 0) == 0) zeilen.push_back(z);
         }
         if (fall.gefilmt) {
-            EXPECT_EQ(zeilen.size(), 1u);  // logged once
+            EXPECT_EQ(zeilen.size(), fall.logAnfang.empty() ? 0u : 1u);  // logged once
             EXPECT_EQ(umgebung_.videoSchreiber->stand().starts, 1);
         } else {
             // Retried at every check; the host hears why there is no picture.
@@ -424,7 +445,18 @@ TEST_F(VideoAufsicht, WriterFailuresNeverAnnounceAVideo) {
             const auto keinBild = meldungen(VideoMeldung::Art::keinBild);
             ASSERT_EQ(keinBild.size(), 1u);
             EXPECT_EQ(keinBild[0].m.text.rfind(KEIN + " (", 0), 0u);
-            EXPECT_EQ(inhalt(), "altes Video");  // nothing was ever filmed
+        }
+        switch (fall.datei) {
+            case Datei::alt:
+                EXPECT_EQ(inhalt(), "altes Video");  // nothing was ever filmed
+                break;
+            case Datei::neu:
+                EXPECT_EQ(inhalt(), "");
+                EXPECT_TRUE(std::filesystem::exists(ziel()));
+                break;
+            case Datei::keine:
+                EXPECT_FALSE(std::filesystem::exists(ziel()));
+                break;
         }
         capture_.reset();
     }
@@ -433,7 +465,7 @@ TEST_F(VideoAufsicht, WriterFailuresNeverAnnounceAVideo) {
     ZeilenMitschnitt mit;
     szenario_ = {};
     desktop({{7, "Zoom Meeting"}});
-    szenario_.videoSchreiber = beschaeftigt;
+    szenario_.videoSchreiber.beschaeftigtBeiAbfrage = {0, 1, 2};
     starte();
     laufeBis(4);
     const auto ergebnis = stoppe();
