@@ -23,6 +23,5 @@ int main(int argc, char** argv) {
     }
     std::vector<char*> rest{argv[0]};
     for (int i = 2; i < argc; ++i) rest.push_back(argv[i]);
-    cfg = parseArgs(static_cast<int>(rest.size()), rest.data());
-    fuehreAufnahmeAus(cfg, umgebung.plattform);
+    fuehreAufnahmeAus(parseArgs(static_cast<int>(rest.size()), rest.data()), umgebung.plattform);
 }

@@ -70,9 +70,13 @@ Aufnahme::Aufnahme(const Config& konfiguration, Plattform plattform)
     if (cfg_.rohMikro) {
         // The header's rate field is an integer; the recording rate is truncated.
         const double rate = std::trunc(cfg_.sampleRate);
-        if (rate >= 1.0 && rate <= 2147483647.0) {
-            rohWav_ = RohWav::oeffnen(pfadIn(cfg_.outDir, "mikro_roh.wav"),
-                                      static_cast<std::int64_t>(rate));
+        try {
+            rohWav_ = RohWav::oeffnen(
+                pfadIn(cfg_.outDir, "mikro_roh.wav"),
+                rate >= 1.0 && rate <= 2147483647.0 ? static_cast<std::int64_t>(rate) : 0);
+        } catch (const PlattformFehler& f) {
+            // The chunks still carry the microphone; only the raw file is missing.
+            log("[hoerspur] Roh-Mikrofon-Datei nicht anlegbar: " + f.beschreibung());
         }
     }
     sysCap_ =

@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
     using namespace hoerspur;
-    cfg = parseArgs(argc, argv);
+    const Config cfg = parseArgs(argc, argv);
 
     // Mode selection: the first matching rule decides.
     if (cfg.echoDatei.size() == 3) return echoDateiModus(cfg);
