@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv) {
     using namespace hoerspur;
+    sperreStopSignale();
     if (argc < 2) {
         std::fprintf(stderr, "usage: hoerspur_sim SCENARIO.json [recorder options]\n");
         return 64;

@@ -54,35 +54,15 @@ void SystemAudioCapture::setzeWeiter(Weiter weiter) {
 void SystemAudioCapture::start() {
     {
         std::lock_guard lock(mutex_);
-        if (startsLaufend_++ == 0) stopWaehrendStart_ = false;
+        if (gestoppt_) return;
     }
-    std::unique_ptr<SystemAudioStrom> neu;
-    try {
-        const TeilbarerInhalt inhalt = dienst_->teilbarerInhalt();
-        if (inhalt.displays.empty()) {
-            throw PlattformFehler(kFehlerDomain, 1, "kein Display gefunden");
-        }
-        SystemAudioKonfiguration konfiguration;
-        konfiguration.sampleRateHz = 48000;
-        konfiguration.kanaele = 2;
-        konfiguration.eigenenProzessAusschliessen = true;
-        neu = dienst_->starteSystemAudio(
-            inhalt.displays.front(), konfiguration,
-            [kern = kern_](const AudioSampleBuffer& sample) { kern->verarbeite(sample); },
-            [](const std::string& fehlerText) {
-                log("[hoerspur] SCStream gestoppt: " + fehlerText);
-            });
-    } catch (...) {
-        std::lock_guard lock(mutex_);
-        --startsLaufend_;
-        throw;
-    }
+    std::unique_ptr<SystemAudioStrom> neu = starteStrom();
     std::unique_ptr<SystemAudioStrom> verworfen;
     bool abgebrochen = false;
     {
         std::lock_guard lock(mutex_);
-        --startsLaufend_;
-        if (stopWaehrendStart_) {
+        if (gestoppt_) {
+            // A stop came while the stream was starting; it could not reach it.
             verworfen = std::move(neu);
             abgebrochen = true;
         } else {
@@ -95,11 +75,26 @@ void SystemAudioCapture::start() {
     log("[hoerspur] System-Audio-Capture gestartet");
 }
 
+std::unique_ptr<SystemAudioStrom> SystemAudioCapture::starteStrom() {
+    const TeilbarerInhalt inhalt = dienst_->teilbarerInhalt();
+    if (inhalt.displays.empty()) {
+        throw PlattformFehler(kFehlerDomain, 1, "kein Display gefunden");
+    }
+    SystemAudioKonfiguration konfiguration;
+    konfiguration.sampleRateHz = 48000;
+    konfiguration.kanaele = 2;
+    konfiguration.eigenenProzessAusschliessen = true;
+    return dienst_->starteSystemAudio(
+        inhalt.displays.front(), konfiguration,
+        [kern = kern_](const AudioSampleBuffer& sample) { kern->verarbeite(sample); },
+        [](const std::string& fehlerText) { log("[hoerspur] SCStream gestoppt: " + fehlerText); });
+}
+
 void SystemAudioCapture::stop() {
     std::unique_ptr<SystemAudioStrom> strom;
     {
         std::lock_guard lock(mutex_);
-        if (startsLaufend_ > 0) stopWaehrendStart_ = true;
+        gestoppt_ = true;
         strom = std::move(strom_);
     }
     if (strom) strom->stoppe();

@@ -47,14 +47,18 @@ class SystemAudioCapture {
     // returns once it runs and logs "[hoerspur] System-Audio-Capture gestartet".
     // Throws the service's PlattformFehler, or code 1 "kein Display gefunden".
     // A stop() that arrives meanwhile wins: the new stream is stopped at once and
-    // start() returns without the log line.
+    // start() returns without the log line. After stop() it starts nothing.
     void start();
 
-    // Stops the stream if there is one. When it returns, `weiter` is not running
-    // and is never called again for that stream. Safe before start() and twice.
+    // Stops the stream if there is one, for good. Does not wait for a start that
+    // is still running (it stops its stream itself). When it returns, `weiter` is
+    // not running and is never called again. Safe before start() and twice.
     void stop();
 
   private:
+    // Starts a stream of the first display; throws like start().
+    std::unique_ptr<SystemAudioStrom> starteStrom();
+
     // What the stream's callbacks work with.
     struct Kern {
         Kern(double rateHz, Zeitachse& z);
@@ -76,8 +80,7 @@ class SystemAudioCapture {
     // unter mutex_
     std::mutex mutex_;
     std::unique_ptr<SystemAudioStrom> strom_;
-    int startsLaufend_ = 0;
-    bool stopWaehrendStart_ = false;
+    bool gestoppt_ = false;
 };
 
 }  // namespace hoerspur

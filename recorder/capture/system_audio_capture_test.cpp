@@ -201,7 +201,6 @@ TEST_F(SystemAudioCaptureTest, StreamEndedByTheServiceIsLoggedOnce) {
 
 TEST_F(SystemAudioCaptureTest, NothingArrivesAfterStopAndStoppingTwiceOrEarlyDoesNothing) {
     baue(endlos());
-    capture->stop();  // before start
     capture->start();
     ASSERT_TRUE(warte([](const auto& a) { return a.geliefert > 20; }));
     capture->stop();
@@ -210,6 +209,14 @@ TEST_F(SystemAudioCaptureTest, NothingArrivesAfterStopAndStoppingTwiceOrEarlyDoe
     EXPECT_EQ(bloecke(), danach);
     capture->stop();
     EXPECT_EQ(umgebung.systemAudio->stand().stopps, 1);
+    EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
+
+    // A stop that came before the start (a stop during the recording's start-up)
+    // is not undone by the start.
+    baue(endlos());
+    capture->stop();
+    capture->start();
+    EXPECT_EQ(umgebung.systemAudio->stand().starts, 0);
     EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
 }
 

@@ -234,4 +234,8 @@ Config parseArgs(int argc, const char* const* argv) {
     return c;
 }
 
+bool istAufnahme(const Config& c) {
+    return c.echoDatei.size() != 3 && !c.zeitachseTest && !c.fensterWahl && !c.fensterProbe;
+}
+
 }  // namespace hoerspur

@@ -36,4 +36,8 @@ struct Config {
 // unusable numbers leave the field as it was.
 Config parseArgs(int argc, const char* const* argv);
 
+// Whether the options select a recording rather than one of the side modes
+// (--echo-datei with three paths, --zeitachse-test, --fenster-wahl, --fenster-probe).
+bool istAufnahme(const Config& c);
+
 }  // namespace hoerspur

@@ -10,7 +10,11 @@
 
 int main(int argc, char** argv) {
     using namespace hoerspur;
+    // First of all: from here on a stop signal ends a recording with "done".
+    sperreStopSignale();
     const Config cfg = parseArgs(argc, argv);
+    // The side modes end on a stop signal the ordinary way.
+    if (!istAufnahme(cfg)) gibStopSignaleFrei();
 
     // Mode selection: the first matching rule decides.
     if (cfg.echoDatei.size() == 3) return echoDateiModus(cfg);
