@@ -404,6 +404,69 @@ TEST_F(AufnahmeTest, NothingIsLostAndChannelsStayAlignedDespiteDriftDropsAndLate
     EXPECT_NEAR(static_cast<double>(klickMe), static_cast<double>(klickThem), 160);
 }
 
+TEST_F(AufnahmeTest, ChannelsLostMidCallComeBackAlignedWithTheirGapsReported) {
+    // A click at 8 s in both; the system audio is gone for 1 s from 2 s on, the
+    // microphone for 0.5 s from 3 s on (as when the sound server restarts).
+    std::vector<float> signal(static_cast<size_t>(10 * 48000), 0.0f);
+    for (size_t i = 0; i < signal.size(); i += 7) signal[i] = 0.01f;
+    for (size_t i = 0; i < 48; ++i) signal[8 * 48000 + i] = 0.9f;
+    szenario_.systemAudio.quelle = SimQuelle::ausPlan(plan(signal, 48000, 2, 480));
+    szenario_.systemAudio.stopptSelbstNach = 200;
+    szenario_.systemAudio.ausfallPuffer = 100;
+    szenario_.mikrofon.quelle = SimQuelle::ausPlan(plan(signal, 48000, 1, 4800));
+    szenario_.mikrofon.stopptSelbstNach = 30;
+    szenario_.mikrofon.ausfallPuffer = 5;
+    starte({"--kein-echo", "--legacy-chunks", "--chunk", "3"});
+    ASSERT_TRUE(umgebung_.mikrofon->warte([](const auto& a) { return a.erschoepft; }, 10s));
+    ASSERT_TRUE(umgebung_.systemAudio->warte([](const auto& a) { return a.erschoepft; }, 10s));
+    EXPECT_EQ(stoppe(), 0);
+
+    const auto alle = ereignisse();
+    const auto bericht = mit(alle, "zeitachse").at(0);
+    EXPECT_EQ(bericht["them"]["luecken"], 1);
+    EXPECT_NEAR(bericht["them"]["luecken_ms"].get<double>(), 1000, 2);
+    EXPECT_EQ(bericht["me"]["luecken"], 1);
+    EXPECT_NEAR(bericht["me"]["luecken_ms"].get<double>(), 500, 2);
+    auto klickBei = [](const std::vector<float>& s) {
+        const auto it = std::find_if(s.begin(), s.end(), [](float x) { return x > 0.5f; });
+        return static_cast<double>(it - s.begin());
+    };
+    const auto me = zusammengesetzt(chunks(alle, "me"), 16000);
+    const auto them = zusammengesetzt(chunks(alle, "them"), 16000);
+    EXPECT_NEAR(klickBei(them), 8 * 16000, 160);
+    EXPECT_NEAR(klickBei(me), klickBei(them), 16);
+    const std::string log = mit_.logText();
+    EXPECT_NE(log.find("[hoerspur] SCStream gestoppt: "), std::string::npos);
+    EXPECT_NE(log.find("[hoerspur] System-Audio wieder verbunden"), std::string::npos);
+    EXPECT_NE(log.find("[hoerspur] Mikrofon gestoppt: "), std::string::npos);
+    EXPECT_NE(log.find("[hoerspur] Mikrofon wieder verbunden"), std::string::npos);
+}
+
+TEST_F(AufnahmeTest, AChannelThatNeverComesBackEndsWithItsGapUpToTheStop) {
+    // In real time: the system audio is gone after 0.5 s for good, the stop comes at 2 s.
+    SimPlan p = plan(sprachaehnlich(1.0, 48000, 8), 48000, 1, 480);
+    p.startSekunden.reset();  // the clock at start
+    SimQuelle quelle = SimQuelle::ausPlan(p);
+    quelle.tempo = SimTempo::echtzeit;
+    quelle.nachlauf = SimNachlauf::wiederholen;
+    szenario_.uhrLaeuft = true;
+    szenario_.mikrofon.quelle = quelle;
+    szenario_.systemAudio.quelle = quelle;
+    szenario_.systemAudio.stopptSelbstNach = 50;
+    szenario_.systemAudio.neustartsVerweigert = 1000;
+    starte({"--kein-echo", "--legacy-chunks", "--chunk", "1"});
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(stoppe(), 0);
+
+    const auto bericht = mit(ereignisse(), "zeitachse").at(0);
+    EXPECT_EQ(bericht["them"]["luecken"], 1) << bericht.dump();
+    EXPECT_NEAR(bericht["them"]["luecken_ms"].get<double>(), 1500, 300) << bericht.dump();
+    EXPECT_EQ(bericht["me"]["luecken"], 0) << bericht.dump();
+    // Both channels end at the stop.
+    EXPECT_NEAR(static_cast<double>(aufnahme_->zeitThem().geschrieben()),
+                static_cast<double>(aufnahme_->zeitMe().geschrieben()), 0.05 * 16000);
+}
+
 // Sum of the samples in the chunk files of one channel.
 std::int64_t chunkSamples(const std::vector<json>& chunkZeilen) {
     std::int64_t summe = 0;

@@ -7,11 +7,9 @@
 
 namespace hoerspur {
 
-Plattform linuxPlattform(std::function<void(const std::string& fehlerText)> mikrofonGestoppt) {
+Plattform linuxPlattform() {
     Plattform p;
-    p.neueAudioEngine = [gestoppt = std::move(mikrofonGestoppt)] {
-        return neuePulseAudioEngine(gestoppt);
-    };
+    p.neueAudioEngine = [] { return neuePulseAudioEngine(); };
     p.bildschirm = neuePulseSystemAudio();
     p.hostSekunden = [] { return hostSekunden(); };
     p.unixMs = [] {

@@ -1,6 +1,7 @@
 #include "recorder/audiofiles/roh_wav.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -127,6 +128,13 @@ void RohWav::schliessen() {
     // declares what the file holds in time order and nothing more.
     if (!stilleNachtragen()) meldeFehler(errno);
     kopfNachtragen();
+    // A write that failed half-way may have left bytes past the counted end; they
+    // are no part of the recording, and the file ends where its header says.
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0 &&
+        static_cast<std::uint64_t>(info.st_size) > WAV_KOPF_BYTES + bytes_) {
+        (void)::ftruncate(fd_, static_cast<off_t>(WAV_KOPF_BYTES + bytes_));
+    }
     ::close(fd_);
     fd_ = -1;
 }

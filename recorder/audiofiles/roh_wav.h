@@ -7,7 +7,8 @@
 // size limit) is remembered as silence and written as zeros in front of the next
 // block once writing works again, so every later sample still sits at the position
 // of the moment it was captured. The first failure of a run of failures and the
-// recovery are logged ("[hoerspur] ..."). Nothing written is ever cut off again.
+// recovery are logged ("[hoerspur] ..."). Nothing counted as written is ever cut
+// off again; only the bytes a failed write left past the counted end go at close.
 //
 // Past the 32-bit size limit the samples keep being appended and both size fields
 // are saturated (see wav_datei.h); no audio is dropped.

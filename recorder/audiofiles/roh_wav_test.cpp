@@ -174,8 +174,9 @@ TEST_F(RohWavTest, AFileThatStaysFullKeepsWhatItHoldsWithATrueHeader) {
     }
     EXPECT_EQ(feld(40), 200u);
     EXPECT_EQ(feld(4), 236u);
-    // Nothing written before the failure is lost; the bytes of the failed write
-    // beyond the declared data are not read.
+    // Nothing written before the failure is lost; the bytes the failed write left
+    // behind the declared data are gone.
+    EXPECT_EQ(groesse(), 244u);
     EXPECT_EQ(liesWav(pfad), std::vector<float>(100, 16383 / 32768.0f));
     EXPECT_EQ(zeilen.logZeilen().size(), 1u);
 }

@@ -40,7 +40,9 @@ void SystemAudioCapture::Kern::verarbeite(const AudioSampleBuffer& sample) {
 
 SystemAudioCapture::SystemAudioCapture(double rateHz, Zeitachse& zeit,
                                        std::shared_ptr<BildschirmAufnahme> dienst)
-    : dienst_(std::move(dienst)), kern_(std::make_shared<Kern>(rateHz, zeit)) {}
+    : dienst_(std::move(dienst)),
+      kern_(std::make_shared<Kern>(rateHz, zeit)),
+      wiederverbindung_("system.wieder", [this] { return wiederverbinden(); }) {}
 
 SystemAudioCapture::~SystemAudioCapture() {
     stop();
@@ -52,6 +54,7 @@ void SystemAudioCapture::setzeWeiter(Weiter weiter) {
 }
 
 void SystemAudioCapture::start() {
+    std::lock_guard halten(startMutex_);
     {
         std::lock_guard lock(mutex_);
         if (gestoppt_) return;
@@ -87,7 +90,48 @@ std::unique_ptr<SystemAudioStrom> SystemAudioCapture::starteStrom() {
     return dienst_->starteSystemAudio(
         inhalt.displays.front(), konfiguration,
         [kern = kern_](const AudioSampleBuffer& sample) { kern->verarbeite(sample); },
-        [](const std::string& fehlerText) { log("[hoerspur] SCStream gestoppt: " + fehlerText); });
+        // Streams are stopped before this object goes, so `this` outlives the call.
+        [this](const std::string& fehlerText) {
+            log("[hoerspur] SCStream gestoppt: " + fehlerText);
+            ausgefallen_ = true;
+            wiederverbindung_.ausgefallen();
+        });
+}
+
+bool SystemAudioCapture::wiederverbinden() {
+    std::lock_guard halten(startMutex_);
+    std::unique_ptr<SystemAudioStrom> alt;
+    {
+        std::lock_guard lock(mutex_);
+        if (gestoppt_) return true;
+        alt = std::move(strom_);
+    }
+    if (alt) alt->stoppe();  // what is left of the stream that ended
+    std::unique_ptr<SystemAudioStrom> neu;
+    try {
+        neu = starteStrom();
+    } catch (const PlattformFehler& f) {
+        if (!fehlschlagGemeldet_) {
+            fehlschlagGemeldet_ = true;
+            log("[hoerspur] System-Audio noch nicht wieder da, neuer Versuch jede Sekunde: " +
+                f.vollText());
+        }
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (!gestoppt_) {
+            strom_ = std::move(neu);
+            fehlschlagGemeldet_ = false;
+            ausgefallen_ = false;
+        }
+    }
+    if (neu) {
+        neu->stoppe();  // a stop came meanwhile
+        return true;
+    }
+    log("[hoerspur] System-Audio wieder verbunden");
+    return true;
 }
 
 void SystemAudioCapture::stop() {
@@ -97,6 +141,7 @@ void SystemAudioCapture::stop() {
         gestoppt_ = true;
         strom = std::move(strom_);
     }
+    wiederverbindung_.beende();
     if (strom) strom->stoppe();
 }
 

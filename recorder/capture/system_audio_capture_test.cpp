@@ -182,21 +182,50 @@ TEST_F(SystemAudioCaptureTest, RefusalsReachTheCaller) {
     EXPECT_EQ(log().find("gestartet"), std::string::npos);
 }
 
-TEST_F(SystemAudioCaptureTest, StreamEndedByTheServiceIsLoggedOnce) {
+TEST_F(SystemAudioCaptureTest, AStreamTheServiceEndsIsLoggedAndComesBackWithItsGapOnTheTimeline) {
     SimSystemAudio s;
-    s.quelle = endlos();
-    s.stopptSelbstNach = 3;
+    s.quelle = stereo(3.0);
+    s.stopptSelbstNach = 20;
+    s.ausfallPuffer = 10;  // 10240 frames at 48 kHz: 3413 samples at 16 kHz
+    s.neustartsVerweigert = 1;
     s.stopFehlerText = "Error Domain=sck Code=-3821 \"weg\"";
     baue(std::move(s));
     capture->start();
-    ASSERT_TRUE(warte([](const auto& a) { return a.selbstGestoppt == 1; }));
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(bloecke(), 3u);
-    const std::string text = log();
-    const std::string zeile = "[hoerspur] SCStream gestoppt: Error Domain=sck Code=-3821 \"weg\"\n";
-    ASSERT_NE(text.find(zeile), std::string::npos);
-    EXPECT_EQ(text.find(zeile, text.find(zeile) + 1), std::string::npos);
+    ASSERT_TRUE(warte([](const auto& a) { return a.erschoepft; }));
     capture->stop();
+
+    // Everything but the lost buffers arrived, and the timeline holds their span
+    // as silence: the channel is as long as the source (less the converter's delay).
+    EXPECT_EQ(zeit.luecken(), 1);
+    EXPECT_NEAR(static_cast<double>(zeit.lueckenSamples()), 3413.0, 2.0);
+    EXPECT_NEAR(static_cast<double>(samples()), 3.0 * 16000 - 100, 100.0);
+    EXPECT_EQ(umgebung.systemAudio->stand().starts, 3);  // one refused
+    EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
+    const std::string text = log();
+    const std::string gestoppt =
+        "[hoerspur] SCStream gestoppt: Error Domain=sck Code=-3821 \"weg\"\n";
+    ASSERT_NE(text.find(gestoppt), std::string::npos) << text;
+    EXPECT_EQ(text.find(gestoppt, text.find(gestoppt) + 1), std::string::npos);
+    EXPECT_NE(text.find("[hoerspur] System-Audio noch nicht wieder da, neuer Versuch jede Sekunde: "
+                        "Error Domain=sim Code=-3805"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[hoerspur] System-Audio wieder verbunden\n"), std::string::npos);
+}
+
+TEST_F(SystemAudioCaptureTest, AStopWhileTheStreamIsAwayEndsTheAttempts) {
+    SimSystemAudio s;
+    s.quelle = endlos();
+    s.stopptSelbstNach = 3;
+    s.neustartsVerweigert = 1000;
+    baue(std::move(s));
+    capture->start();
+    ASSERT_TRUE(warte([](const auto& a) { return a.starts >= 2; }));
+    capture->stop();
+    const int starts = umgebung.systemAudio->stand().starts;
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(umgebung.systemAudio->stand().starts, starts);
+    EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
 }
 
 TEST_F(SystemAudioCaptureTest, NothingArrivesAfterStopAndStoppingTwiceOrEarlyDoesNothing) {

@@ -182,6 +182,12 @@ void Aufnahme::shutdown() {
 
 void Aufnahme::stopAufgabe() {
     sysCap_->stop();
+    // A channel still lost at the stop ends with its silence up to now, so both
+    // channels end together and the timeline report counts the span as a gap. The
+    // captures are stopped: their timelines are this task's now.
+    const double jetzt = plattform_.hostSekunden();
+    if (sysCap_->ausgefallen()) systemBlock(zeitThem_->einordnen({}, jetzt, 0.0));
+    if (micCap_->ausgefallen()) mikroBlock(zeitMe_->einordnen({}, jetzt, 0.0));
     echoQueue_->sync([this] {
         if (strecke_) strecke_->abschliessen();
         if (rohWav_) rohWav_->schliessen();

@@ -27,7 +27,5 @@ int main(int argc, char** argv) {
         log("[hoerspur] --fenster-probe: in diesem Build noch nicht verfuegbar");
         return 2;
     }
-    fuehreAufnahmeAus(cfg, linuxPlattform([](const std::string& fehlerText) {
-                          log("[hoerspur] Mikrofon gestoppt: " + fehlerText);
-                      }));
+    fuehreAufnahmeAus(cfg, linuxPlattform());
 }
