@@ -118,16 +118,19 @@ bool SystemAudioCapture::wiederverbinden() {
         }
         return false;
     }
+    std::unique_ptr<SystemAudioStrom> verworfen;
     {
         std::lock_guard lock(mutex_);
-        if (!gestoppt_) {
+        if (gestoppt_) {
+            verworfen = std::move(neu);  // a stop came meanwhile
+        } else {
             strom_ = std::move(neu);
             fehlschlagGemeldet_ = false;
             ausgefallen_ = false;
         }
     }
-    if (neu) {
-        neu->stoppe();  // a stop came meanwhile
+    if (verworfen) {
+        verworfen->stoppe();
         return true;
     }
     log("[hoerspur] System-Audio wieder verbunden");
