@@ -26,6 +26,8 @@ SystemAudioCapture::Kern::Kern(double rateHz, Zeitachse& z)
     : resampler(rateHz), zeit(z), weiter([](std::vector<float>) {}) {}
 
 void SystemAudioCapture::Kern::verarbeite(const AudioSampleBuffer& sample) {
+    // Not a single block after stop(), whatever a stream still delivers.
+    if (gestoppt.load(std::memory_order_acquire)) return;
     const std::optional<PcmPuffer> pcm = toPCMBuffer(sample);
     if (!pcm) return;
     std::optional<std::vector<float>> mono = resampler.process(*pcm);
@@ -144,6 +146,7 @@ void SystemAudioCapture::stop() {
         gestoppt_ = true;
         strom = std::move(strom_);
     }
+    kern_->gestoppt = true;
     wiederverbindung_.beende();
     if (strom) strom->stoppe();
 }

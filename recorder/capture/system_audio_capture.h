@@ -84,6 +84,9 @@ class SystemAudioCapture {
         // unter weiterMutex; held while `weiter` runs
         std::mutex weiterMutex;
         Weiter weiter;
+
+        // Set by stop(): a stream that a late start brings up delivers nothing.
+        std::atomic<bool> gestoppt{false};
     };
 
     // fest nach dem Bau

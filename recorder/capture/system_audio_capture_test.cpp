@@ -259,10 +259,46 @@ TEST_F(SystemAudioCaptureTest, StopDuringAStartStopsTheNewStreamAtOnce) {
     capture->stop();
     starter.join();
     EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
-    const std::size_t danach = bloecke();
+    // Not one block of the stream that came up after the stop.
     std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(bloecke(), danach);
+    EXPECT_EQ(bloecke(), 0u);
     EXPECT_EQ(log().find("System-Audio-Capture gestartet"), std::string::npos);
+}
+
+// A service whose stream keeps calling back after it was told to stop.
+class HaltenderDienst final : public BildschirmAufnahme {
+  public:
+    TeilbarerInhalt teilbarerInhalt() override { return {{Display{1, 2, 2}}}; }
+    std::unique_ptr<SystemAudioStrom> starteSystemAudio(const Display&,
+                                                        const SystemAudioKonfiguration&,
+                                                        SampleFunktion proSample,
+                                                        StopFunktion) override {
+        ablage = std::move(proSample);
+        struct Strom final : SystemAudioStrom {
+            void stoppe() override {}
+        };
+        return std::make_unique<Strom>();
+    }
+    SampleFunktion ablage;
+};
+
+TEST_F(SystemAudioCaptureTest, SamplesDeliveredAfterStopReturnWithoutWork) {
+    auto dienst = std::make_shared<HaltenderDienst>();
+    SystemAudioCapture c(16000.0, zeit, dienst);
+    int bloecke = 0;
+    c.setzeWeiter([&](std::vector<float>) { ++bloecke; });
+    c.start();
+    AudioSampleBuffer sample;
+    sample.pcm = PcmPuffer(STEREO_48K, 480);
+    sample.frames = 480;
+    sample.praesentationSekunden = NULL_S;
+    dienst->ablage(sample);
+    EXPECT_EQ(bloecke, 1);
+    const std::int64_t geschrieben = zeit.geschrieben();
+    c.stop();
+    dienst->ablage(sample);
+    EXPECT_EQ(bloecke, 1);
+    EXPECT_EQ(zeit.geschrieben(), geschrieben);
 }
 
 TEST_F(SystemAudioCaptureTest, DeliveryFunctionMayChangeWhileRunning) {
