@@ -309,8 +309,10 @@ TEST_F(Fehlerfall, AFullDiskLosesNoAnnouncedChunkAndKeepsTheRawFilesHeaderTrue) 
     start.dateiGrenzeBytes = 80 * 1024;
     Rekorder r(dir_, start);
     ASSERT_TRUE(r.warteAuf("started", 30s)) << r.log();
-    // Speech-like: bursts with pauses make chunks of many lengths, some too long.
-    spiele("synth 8 pinknoise vol 0.3 tremolo 0.3 100");
+    // Turns of 1.5 s make chunks that fit; 5 s without a pause make chunks that do not.
+    spiele("synth 1.5 pinknoise vol 0.3 pad 0 0.8 repeat 2");
+    warteAufSpieler();
+    spiele("synth 5 pinknoise vol 0.3");
     warteAufSpieler();
     ASSERT_EQ(r.stoppe(), 0) << r.log();
 
