@@ -8,12 +8,14 @@ CMAKE_COMMON := -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 ifeq ($(CI),true)
 CMAKE_COMMON += -DHOERSPUR_WERROR=ON
 FUZZ_SEKUNDEN ?= 30
+# In CI, `make test` also lints the sources changed against main.
+TEST_TIDY := tidy
 else
 FUZZ_SEKUNDEN ?= 15
 endif
 
 .PHONY: deps build build-asan build-tsan build-fuzz build-release test test-normal test-asan \
-        test-tsan fuzz bench bench-live bench-video demo demo-beobachter format clean
+        test-tsan fuzz bench bench-live bench-video demo demo-beobachter format tidy clean
 
 deps:
 	@scripts/install-deps
@@ -63,7 +65,11 @@ fuzz: build-fuzz
 	  fi; \
 	done
 
-test: test-normal test-asan test-tsan fuzz
+# clang-tidy (.clang-tidy, every check an error) on the sources changed against main.
+tidy: build
+	@scripts/tidy build
+
+test: $(TEST_TIDY) test-normal test-asan test-tsan fuzz
 	@echo "make test: normal, address+undefined and thread builds passed; fuzz targets ran $(FUZZ_SEKUNDEN) s each"
 
 bench: build-release

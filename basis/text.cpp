@@ -1,9 +1,9 @@
 #include "basis/text.h"
 
-#include <clocale>
+#include <locale.h>
+
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 namespace hoerspur {
 
@@ -77,13 +77,14 @@ std::string jsonEscape(std::string_view text) {
 
 std::string formatFest(double wert, int nachkommastellen) {
     // snprintf follows LC_NUMERIC; the program never changes it from "C", but a
-    // library might, and the host parses a point.
+    // library might, and the host parses a point. The C locale is set for this
+    // thread only, for the one call.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    const locale_t vorher =
+        cLocale != static_cast<locale_t>(0) ? uselocale(cLocale) : static_cast<locale_t>(0);
     char puffer[512];
     std::snprintf(puffer, sizeof puffer, "%.*f", nachkommastellen, wert);
-    const char* punkt = std::localeconv()->decimal_point;
-    if (punkt != nullptr && punkt[0] != '\0' && punkt[0] != '.' && punkt[1] == '\0') {
-        if (char* p = std::strchr(puffer, punkt[0])) *p = '.';
-    }
+    if (vorher != static_cast<locale_t>(0)) uselocale(vorher);
     return puffer;
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -43,10 +47,42 @@ TEST(JsonEscape, InvalidUtf8BecomesReplacementCharacter) {
     EXPECT_EQ(alsJsonString(jsonEscape("\xC0\xAF\xF5\x80")).size(), 12u);
 }
 
+TEST(JsonEscape, OverlongSequencesAreNotPassedOn) {
+    // "/" and NUL spelt with more bytes than they need: each byte becomes U+FFFD.
+    const std::string ersatz = "\xEF\xBF\xBD";
+    EXPECT_EQ(jsonEscape("\xE0\x80\xAF"), ersatz + ersatz + ersatz);
+    EXPECT_EQ(jsonEscape("\xF0\x80\x80\xAF"), ersatz + ersatz + ersatz + ersatz);
+    EXPECT_EQ(jsonEscape("\xE0\xA0\x80\xF0\x90\x80\x80"),
+              "\xE0\xA0\x80\xF0\x90\x80\x80");  // the shortest forms pass
+}
+
 TEST(FormatFest, NumbersUseAPoint) {
     EXPECT_EQ(formatFest(1.005, 1), "1.0");
     EXPECT_EQ(formatFest(-0.25, 2), "-0.25");
     EXPECT_EQ(formatFest(40.4, 0), "40");
+}
+
+// A library that switches the process to a German locale must not change the lines.
+TEST(FormatFest, NumbersUseAPointUnderALocaleWithADecimalComma) {
+    char vorlage[] = "/tmp/hs-locale-XXXXXX";
+    ASSERT_NE(mkdtemp(vorlage), nullptr);
+    const std::string ordner = vorlage;
+    ASSERT_EQ(std::system(("localedef -i de_DE -f UTF-8 " + ordner + "/de_DE.UTF-8").c_str()), 0)
+        << "the locales package provides localedef and its sources";
+    setenv("LOCPATH", ordner.c_str(), 1);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.2f", 1.5);
+    const std::string mitKomma = probe;
+    const std::string a = formatFest(1.5, 2);
+    const std::string b = formatFest(-1234.5, 1);
+    std::setlocale(LC_ALL, "C");
+    unsetenv("LOCPATH");
+    std::filesystem::remove_all(ordner);
+
+    ASSERT_EQ(mitKomma, "1,50");  // the locale is really in force
+    EXPECT_EQ(a, "1.50");
+    EXPECT_EQ(b, "-1234.5");
 }
 
 }  // namespace

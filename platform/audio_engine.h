@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "platform/audio_puffer.h"
 
@@ -15,6 +16,11 @@ class AudioEngine {
     // Called for every captured buffer, in order, on one delivery thread of the
     // engine. It must not block for long: the device keeps recording meanwhile.
     using TapFunktion = std::function<void(const PcmPuffer&, const AudioZeit&)>;
+    // Called at most once per start, on the delivery thread, when the device or the
+    // service ends the running engine by itself (device gone, sound server gone);
+    // the argument is the error's full text. It must not block and must not call
+    // back into the engine; starte() may be called again from another thread.
+    using StoerFunktion = std::function<void(const std::string& fehlerText)>;
 
     virtual ~AudioEngine() = default;
 
@@ -35,8 +41,13 @@ class AudioEngine {
     // cannot be opened; the tap then stays installed and the engine stopped.
     virtual void starte() = 0;
 
-    // Stops the engine. Safe when not running and when called twice.
+    // Stops the engine. Safe when not running and when called twice, and from
+    // another thread while starte() runs: it does not wait for that start, which
+    // then leaves the engine stopped.
     virtual void stoppe() = 0;
+
+    // Sets the function told when the engine stops by itself; before starte().
+    virtual void beiStoerung(StoerFunktion stoerung) = 0;
 };
 
 }  // namespace hoerspur

@@ -1,5 +1,6 @@
 #include "platform/plattform_fehler.h"
 
+#include <cstring>
 #include <utility>
 
 namespace hoerspur {
@@ -16,5 +17,12 @@ PlattformFehler::PlattformFehler(std::string domain, long code, std::string besc
       code_(code),
       beschreibung_(std::move(beschreibung)),
       vollText_(what()) {}
+
+PlattformFehler posixFehler(const std::string& was, int fehlerNummer) {
+    char puffer[256];
+    // The GNU strerror_r returns the text, which may or may not be in `puffer`.
+    const char* grund = strerror_r(fehlerNummer, puffer, sizeof puffer);
+    return PlattformFehler(kPosixDomain, fehlerNummer, was + ": " + grund);
+}
 
 }  // namespace hoerspur

@@ -30,4 +30,11 @@ class PlattformFehler : public std::runtime_error {
 // Errors the recorder raises itself carry this domain.
 inline constexpr const char* kFehlerDomain = "hoerspur";
 
+// Errors the C library reports through errno (files, folders, descriptors).
+inline constexpr const char* kPosixDomain = "posix";
+
+// `was` (what failed, with the path it concerns) followed by ": " and the system's
+// reason for `fehlerNummer` (an errno value, which becomes the code).
+PlattformFehler posixFehler(const std::string& was, int fehlerNummer);
+
 }  // namespace hoerspur

@@ -3,6 +3,7 @@
 // both channels stay aligned.
 #include "recorder/driver/aufnahme.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/sim/sim_plattform.h"
@@ -466,6 +468,186 @@ TEST_F(AufnahmeTest, NothingIsLostAndChannelsStayAlignedDespiteDriftDropsAndLate
     const std::int64_t klickThem = klickBei(them);
     EXPECT_NEAR(static_cast<double>(klickThem), klickSekunden * 16000, 160);
     EXPECT_NEAR(static_cast<double>(klickMe), static_cast<double>(klickThem), 160);
+}
+
+TEST_F(AufnahmeTest, ChannelsLostMidCallComeBackAlignedWithTheirGapsReported) {
+    // A click at 8 s in both; the system audio is gone for 1 s from 2 s on, the
+    // microphone for 0.5 s from 3 s on (as when the sound server restarts).
+    std::vector<float> signal(static_cast<size_t>(10 * 48000), 0.0f);
+    for (size_t i = 0; i < signal.size(); i += 7) signal[i] = 0.01f;
+    for (size_t i = 0; i < 48; ++i) signal[8 * 48000 + i] = 0.9f;
+    szenario_.systemAudio.quelle = SimQuelle::ausPlan(plan(signal, 48000, 2, 480));
+    szenario_.systemAudio.stopptSelbstNach = 200;
+    szenario_.systemAudio.ausfallPuffer = 100;
+    szenario_.mikrofon.quelle = SimQuelle::ausPlan(plan(signal, 48000, 1, 4800));
+    szenario_.mikrofon.stopptSelbstNach = 30;
+    szenario_.mikrofon.ausfallPuffer = 5;
+    starte({"--kein-echo", "--legacy-chunks", "--chunk", "3"});
+    ASSERT_TRUE(umgebung_.mikrofon->warte([](const auto& a) { return a.erschoepft; }, 10s));
+    ASSERT_TRUE(umgebung_.systemAudio->warte([](const auto& a) { return a.erschoepft; }, 10s));
+    EXPECT_EQ(stoppe(), 0);
+
+    const auto alle = ereignisse();
+    const auto bericht = mit(alle, "zeitachse").at(0);
+    EXPECT_EQ(bericht["them"]["luecken"], 1);
+    EXPECT_NEAR(bericht["them"]["luecken_ms"].get<double>(), 1000, 2);
+    EXPECT_EQ(bericht["me"]["luecken"], 1);
+    EXPECT_NEAR(bericht["me"]["luecken_ms"].get<double>(), 500, 2);
+    auto klickBei = [](const std::vector<float>& s) {
+        const auto it = std::find_if(s.begin(), s.end(), [](float x) { return x > 0.5f; });
+        return static_cast<double>(it - s.begin());
+    };
+    const auto me = zusammengesetzt(chunks(alle, "me"), 16000);
+    const auto them = zusammengesetzt(chunks(alle, "them"), 16000);
+    EXPECT_NEAR(klickBei(them), 8 * 16000, 160);
+    EXPECT_NEAR(klickBei(me), klickBei(them), 16);
+    const std::string log = mit_.logText();
+    EXPECT_NE(log.find("[hoerspur] SCStream gestoppt: "), std::string::npos);
+    EXPECT_NE(log.find("[hoerspur] System-Audio wieder verbunden"), std::string::npos);
+    EXPECT_NE(log.find("[hoerspur] Mikrofon gestoppt: "), std::string::npos);
+    EXPECT_NE(log.find("[hoerspur] Mikrofon wieder verbunden"), std::string::npos);
+}
+
+TEST_F(AufnahmeTest, AChannelThatNeverComesBackEndsWithItsGapUpToTheStop) {
+    // In real time: the system audio is gone after 0.5 s for good, the stop comes at 2 s.
+    SimPlan p = plan(sprachaehnlich(1.0, 48000, 8), 48000, 1, 480);
+    p.startSekunden.reset();  // the clock at start
+    SimQuelle quelle = SimQuelle::ausPlan(p);
+    quelle.tempo = SimTempo::echtzeit;
+    quelle.nachlauf = SimNachlauf::wiederholen;
+    szenario_.uhrLaeuft = true;
+    szenario_.mikrofon.quelle = quelle;
+    szenario_.systemAudio.quelle = quelle;
+    szenario_.systemAudio.stopptSelbstNach = 50;
+    szenario_.systemAudio.neustartsVerweigert = 1000;
+    starte({"--kein-echo", "--legacy-chunks", "--chunk", "1"});
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(stoppe(), 0);
+
+    const auto bericht = mit(ereignisse(), "zeitachse").at(0);
+    EXPECT_EQ(bericht["them"]["luecken"], 1) << bericht.dump();
+    EXPECT_NEAR(bericht["them"]["luecken_ms"].get<double>(), 1500, 300) << bericht.dump();
+    EXPECT_EQ(bericht["me"]["luecken"], 0) << bericht.dump();
+    // Both channels end at the stop.
+    EXPECT_NEAR(static_cast<double>(aufnahme_->zeitThem().geschrieben()),
+                static_cast<double>(aufnahme_->zeitMe().geschrieben()), 0.05 * 16000);
+}
+
+// Sum of the samples in the chunk files of one channel.
+std::int64_t chunkSamples(const std::vector<json>& chunkZeilen) {
+    std::int64_t summe = 0;
+    for (const auto& c : chunkZeilen) {
+        const auto samples = liesWav(c["path"].get<std::string>());
+        EXPECT_TRUE(samples.has_value());
+        if (samples) summe += static_cast<std::int64_t>(samples->size());
+    }
+    return summe;
+}
+
+TEST_F(AufnahmeTest, WhatTheEchoPathStillHoldsAtTheStopReachesTheChunks) {
+    // Without system audio every microphone block waits up to half a second for
+    // its reference inside the echo path; the stop must flush that into "me".
+    szenario_.systemAudio.displays.clear();
+    szenario_.mikrofon.quelle =
+        SimQuelle::ausPlan(plan(sprachaehnlich(7.3, 48000, 4), 48000, 1, 4096));
+    starte({"--legacy-chunks", "--chunk", "2"});
+    warteBisGeliefert();
+    EXPECT_EQ(stoppe(), 0);
+    const auto alle = ereignisse();
+    ASSERT_EQ(mit(alle, "echo").size(), 1u);
+    ASSERT_EQ(mit(alle, "echo")[0]["chunks_ohne_sprache"], 0);
+    EXPECT_EQ(chunkSamples(chunks(alle, "me")), aufnahme_->zeitMe().geschrieben());
+    for (auto& z : mit_.ereignisZeilen()) std::cerr << z << "\n";
+}
+
+// The event stream's descriptor is a pipe the host fills up and reads only when
+// told; lines read are kept.
+class VollerHost {
+  public:
+    explicit VollerHost(int logFd) {
+        int fds[2];
+        EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+        lesen_ = fds[0];
+        schreiben_ = fds[1];
+        fcntl(schreiben_, F_SETPIPE_SZ, 4096);
+        const std::string fuellung(4096, '\n');
+        EXPECT_EQ(write(schreiben_, fuellung.data(), fuellung.size()), 4096);
+        alt_ = setzeAusgabeziele({schreiben_, logFd});
+    }
+    ~VollerHost() {
+        setzeAusgabeziele(alt_);
+        close(schreiben_);
+        if (leser_.joinable()) leser_.join();
+        close(lesen_);
+    }
+    // From now on the host reads everything, until the writing end is closed.
+    void liesAb() {
+        leser_ = std::thread([this] {
+            char puffer[65536];
+            for (ssize_t n; (n = read(lesen_, puffer, sizeof puffer)) > 0;) text_.append(puffer, n);
+        });
+    }
+    std::vector<json> zeilen() {
+        setzeAusgabeziele(alt_);
+        close(schreiben_);
+        schreiben_ = -1;
+        leser_.join();
+        std::vector<json> z;
+        for (const auto& zeile : ZeilenMitschnitt::zeilen(text_)) {
+            if (!zeile.empty()) z.push_back(json::parse(zeile));
+        }
+        return z;
+    }
+
+  private:
+    int lesen_ = -1;
+    int schreiben_ = -1;
+    Ausgabeziele alt_;
+    std::thread leser_;
+    std::string text_;
+};
+
+TEST_F(AufnahmeTest, AStalledEventStreamNeverHoldsUpTheMicrophonesDeliveryThread) {
+    for (const char* echo : {"--kein-echo", "--echo"}) {
+        szenario_.mikrofon.quelle =
+            SimQuelle::ausPlan(plan(sprachaehnlich(6.0, 48000, 1), 48000, 1, 4096));
+        VollerHost host(mit_.logFd());
+        starte({echo, "--legacy-chunks", "--chunk", "1"});
+        // Chunk lines cannot be written; the microphone still delivers every buffer.
+        EXPECT_TRUE(umgebung_.mikrofon->warte(
+            [](const SimMikrofonAufrufe& a) { return a.erschoepft; }, 10s))
+            << echo;
+        host.liesAb();
+        EXPECT_EQ(stoppe(), 0);
+        const auto alle = host.zeilen();
+        ASSERT_FALSE(alle.empty());
+        EXPECT_EQ(alle.back()["event"], "done");
+        EXPECT_EQ(chunkSamples(chunks(alle, "me")), aufnahme_->zeitMe().geschrieben()) << echo;
+        EXPECT_EQ(chunkSamples(chunks(alle, "them")), aufnahme_->zeitThem().geschrieben()) << echo;
+        aufnahme_.reset();
+    }
+}
+
+TEST_F(AufnahmeTest, EveryBlockStillQueuedAtTheStopReachesTheChunksOfBothChannels) {
+    // The queues back up behind a host that does not read; the stop comes while they
+    // are full, and the host reads again only once the stop has begun.
+    szenario_.mikrofon.quelle =
+        SimQuelle::ausPlan(plan(sprachaehnlich(10.0, 48000, 5), 48000, 1, 480));
+    szenario_.systemAudio.quelle =
+        SimQuelle::ausPlan(plan(sprachaehnlich(30.0, 48000, 6), 48000, 2, 480));
+    VollerHost host(mit_.logFd());
+    starte({"--kein-echo", "--legacy-chunks", "--chunk", "1"});
+    ASSERT_TRUE(umgebung_.mikrofon->warte([](const auto& a) { return a.erschoepft; }, 10s));
+    ASSERT_TRUE(umgebung_.systemAudio->warte([](const auto& a) { return a.erschoepft; }, 10s));
+    aufnahme_->shutdown();
+    std::this_thread::sleep_for(200ms);
+    host.liesAb();
+    EXPECT_EQ(aufnahme_->warteAufEnde(), 0);
+    const auto alle = host.zeilen();
+    ASSERT_FALSE(alle.empty());
+    EXPECT_EQ(alle.back()["event"], "done");
+    EXPECT_EQ(chunkSamples(chunks(alle, "them")), aufnahme_->zeitThem().geschrieben());
+    EXPECT_EQ(chunkSamples(chunks(alle, "me")), aufnahme_->zeitMe().geschrieben());
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "recorder/audiofiles/wav_datei.h"
+#include "tests/rekorder.h"
 
 namespace hoerspur {
 namespace {
@@ -32,122 +33,19 @@ int sh(const std::string& befehl) {
     return std::system(befehl.c_str());
 }
 
-std::string liesDatei(const std::string& pfad) {
-    std::ifstream f(pfad);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+// The channel as the host would rebuild it: every chunk at its start time.
+std::vector<float> kanal(Rekorder& r, const std::string& name, std::size_t laenge) {
+    std::vector<float> s(laenge, 0.0f);
+    for (const auto& [index, c] : r.chunks(name)) {
+        const auto daten = liesWav(c["path"].get<std::string>());
+        if (!daten) continue;
+        const auto start = static_cast<std::size_t>(std::lround(c["t0"].get<double>() * kRate));
+        for (std::size_t i = 0; i < daten->size() && start + i < laenge; ++i) {
+            s[start + i] = (*daten)[i];
+        }
+    }
+    return s;
 }
-
-// One run of the recorder with its standard streams in files.
-class Rekorder {
-  public:
-    Rekorder(const std::string& dir, const std::vector<std::string>& optionen) : dir_(dir) {
-        std::vector<std::string> args{HOERSPUR_PFAD, "--out", dir + "/aufnahme"};
-        args.insert(args.end(), optionen.begin(), optionen.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int aus = open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(aus, 1);
-            dup2(err, 2);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-
-    ~Rekorder() {
-        if (pid_ > 0 && !beendet_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    std::vector<json> zeilen() const {
-        std::vector<json> z;
-        std::istringstream s(liesDatei(dir_ + "/stdout"));
-        for (std::string zeile; std::getline(s, zeile);) {
-            z.push_back(json::parse(zeile, nullptr, false));
-        }
-        return z;
-    }
-
-    std::optional<json> ereignis(const std::string& name) const {
-        for (const json& z : zeilen()) {
-            if (z.is_object() && z.value("event", "") == name) return z;
-        }
-        return std::nullopt;
-    }
-
-    bool warteAuf(const std::string& name, std::chrono::seconds frist) {
-        const auto ende = std::chrono::steady_clock::now() + frist;
-        while (std::chrono::steady_clock::now() < ende) {
-            if (ereignis(name)) return true;
-            if (beendet()) return ereignis(name).has_value();
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-
-    // Exit status, or -1 while running; reaps the process once it ended.
-    bool beendet() {
-        if (beendet_) return true;
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            beendet_ = true;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        return beendet_;
-    }
-
-    int stoppe(std::chrono::seconds frist = 60s) {
-        kill(pid_, SIGTERM);
-        return warteAufEnde(frist);
-    }
-
-    int warteAufEnde(std::chrono::seconds frist) {
-        const auto ende = std::chrono::steady_clock::now() + frist;
-        while (!beendet() && std::chrono::steady_clock::now() < ende)
-            std::this_thread::sleep_for(50ms);
-        return beendet_ ? status_ : -1;
-    }
-
-    std::string log() const { return liesDatei(dir_ + "/stderr"); }
-
-    // The chunk lines of `kanal`, by index.
-    std::map<int, json> chunks(const std::string& kanal) const {
-        std::map<int, json> c;
-        for (const json& z : zeilen()) {
-            if (z.is_object() && z.contains("chunk") && z.value("channel", "") == kanal) {
-                c[z["chunk"].get<int>()] = z;
-            }
-        }
-        return c;
-    }
-
-    // The channel as the host would rebuild it: every chunk at its start time.
-    std::vector<float> kanal(const std::string& name, std::size_t laenge) const {
-        std::vector<float> s(laenge, 0.0f);
-        for (const auto& [index, c] : chunks(name)) {
-            const auto daten = liesWav(c["path"].get<std::string>());
-            if (!daten) continue;
-            const auto start = static_cast<std::size_t>(std::lround(c["t0"].get<double>() * kRate));
-            for (std::size_t i = 0; i < daten->size() && start + i < laenge; ++i) {
-                s[start + i] = (*daten)[i];
-            }
-        }
-        return s;
-    }
-
-  private:
-    std::string dir_;
-    pid_t pid_ = -1;
-    bool beendet_ = false;
-    int status_ = -1;
-};
 
 class Ende2Ende : public ::testing::Test {
   protected:
@@ -327,7 +225,7 @@ TEST_F(Ende2Ende, TheEchoOfTheFarEndIsRemovedFromTheMicrophone) {
 
     const auto roh = liesWav(dir_ + "/aufnahme/mikro_roh.wav");
     ASSERT_TRUE(roh);
-    const std::vector<float> me = r.kanal("me", roh->size());
+    const std::vector<float> me = kanal(r, "me", roh->size());
     const std::size_t t = ersterLauterSample(*roh, 0.02f);
     ASSERT_LT(t + 22 * kRate, roh->size());
     const auto s = [&](double sekunden) { return t + static_cast<std::size_t>(sekunden * kRate); };

@@ -14,13 +14,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/rekorder.h"
 
 namespace {
 
@@ -43,13 +43,6 @@ std::string fuehreAus(const std::string& befehl) {
 std::string ohneZeilenende(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
     return s;
-}
-
-std::string liesDatei(const std::string& pfad) {
-    std::ifstream f(pfad, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 // Stream facts, the presentation time of every picture, and the file's duration.
@@ -178,75 +171,14 @@ class Meetingfenster {
     bool bereit_ = false;
 };
 
-// The recorder with its standard streams in files.
-class Rekorder {
-  public:
-    Rekorder(const std::string& dir, std::vector<std::string> optionen) : dir_(dir) {
-        std::vector<std::string> args{HOERSPUR_PFAD, "--out", dir + "/aufnahme"};
-        args.insert(args.end(), optionen.begin(), optionen.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-            dup2(open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+// Every line of the recorder's standard output with this event name.
+std::vector<json> ereignisse(hoerspur::Rekorder& r, const std::string& name) {
+    std::vector<json> treffer;
+    for (const json& z : r.zeilen()) {
+        if (z.is_object() && z.value("event", "") == name) treffer.push_back(z);
     }
-    ~Rekorder() {
-        if (pid_ > 0 && !beendet_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    std::vector<json> zeilen() const {
-        std::vector<json> z;
-        std::istringstream s(liesDatei(dir_ + "/stdout"));
-        for (std::string zeile; std::getline(s, zeile);)
-            z.push_back(json::parse(zeile, nullptr, false));
-        return z;
-    }
-    std::vector<json> ereignisse(const std::string& name) const {
-        std::vector<json> treffer;
-        for (const json& z : zeilen()) {
-            if (z.is_object() && z.value("event", "") == name) treffer.push_back(z);
-        }
-        return treffer;
-    }
-    bool warteAuf(const std::string& name, std::chrono::seconds frist) {
-        const auto ende = Uhr::now() + frist;
-        while (Uhr::now() < ende && !beendet()) {
-            if (!ereignisse(name).empty()) return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return !ereignisse(name).empty();
-    }
-    bool beendet() {
-        int status = 0;
-        if (!beendet_ && waitpid(pid_, &status, WNOHANG) == pid_) {
-            beendet_ = true;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        return beendet_;
-    }
-    int signal(int nummer) {
-        kill(pid_, nummer);
-        const auto ende = Uhr::now() + 60s;
-        while (!beendet() && Uhr::now() < ende) std::this_thread::sleep_for(20ms);
-        return beendet_ ? status_ : -1;
-    }
-    std::string log() const { return liesDatei(dir_ + "/stderr"); }
-    std::string video() const { return dir_ + "/aufnahme/video.mp4"; }
-
-  private:
-    std::string dir_;
-    pid_t pid_ = -1;
-    bool beendet_ = false;
-    int status_ = -1;
-};
+    return treffer;
+}
 
 // One private X server and one private sound server for the suite.
 class VideoEnde2Ende : public ::testing::Test {
@@ -286,6 +218,8 @@ class VideoEnde2Ende : public ::testing::Test {
 
     static std::string quellen_;
     static std::string dienste_;
+    std::string datei() const { return dir_ + "/aufnahme/video.mp4"; }
+
     std::string dir_;
 };
 
@@ -297,7 +231,7 @@ const std::string ZOOM_QUELLE = "Zoom \u00b7 Zoom Meeting";
 TEST_F(VideoEnde2Ende, FilmsTheMeetingWindowPausesWhileItIsGoneAndFinishesOnePlayableFile) {
     Meetingfenster fenster;
     ASSERT_TRUE(fenster.bereit());
-    Rekorder r(dir_, {"--kein-echo", "--video-warten", "10"});
+    hoerspur::Rekorder r(dir_, {"--kein-echo", "--video-warten", "10"});
     ASSERT_TRUE(r.warteAuf("video_start", 20s)) << r.log();
     const auto gestartet = Uhr::now();
     std::this_thread::sleep_for(6s);
@@ -308,32 +242,32 @@ TEST_F(VideoEnde2Ende, FilmsTheMeetingWindowPausesWhileItIsGoneAndFinishesOnePla
     ASSERT_TRUE(r.warteAuf("video_wechsel", 10s)) << r.log();
     std::this_thread::sleep_for(6s);
     const auto gestoppt = Uhr::now();
-    ASSERT_EQ(r.signal(SIGTERM), 0) << r.log();
+    ASSERT_EQ(r.stoppe(), 0) << r.log();
     const double gefilmtSekunden = std::chrono::duration<double>(gestoppt - gestartet).count();
 
-    ASSERT_EQ(r.ereignisse("started").size(), 1u);
-    EXPECT_EQ(r.ereignisse("started")[0]["video"], true);
-    const json start = r.ereignisse("video_start").at(0);
+    ASSERT_EQ(ereignisse(r, "started").size(), 1u);
+    EXPECT_EQ(ereignisse(r, "started")[0]["video"], true);
+    const json start = ereignisse(r, "video_start").at(0);
     EXPECT_EQ(start["quelle"], ZOOM_QUELLE);
     EXPECT_EQ(start["art"], "fenster");
     EXPECT_EQ(start["rang"], 1);
     EXPECT_EQ(start["grund"], "Zoom-Meetingfenster");
     // Unmapped, the window leaves the window manager's list: no meeting app is open.
-    const auto pausen = r.ereignisse("video_pause");
+    const auto pausen = ereignisse(r, "video_pause");
     ASSERT_EQ(pausen.size(), 1u);
     EXPECT_EQ(pausen[0]["message"],
               "kein Meetingfenster \u2013 kein Bild (keine Meeting-App offen)");
-    const auto wechsel = r.ereignisse("video_wechsel");
+    const auto wechsel = ereignisse(r, "video_wechsel");
     ASSERT_EQ(wechsel.size(), 1u);
     EXPECT_EQ(wechsel[0]["quelle"], ZOOM_QUELLE);
     EXPECT_LT(start["t_s"].get<double>(), pausen[0]["t_s"].get<double>());
     EXPECT_LT(pausen[0]["t_s"].get<double>(), wechsel[0]["t_s"].get<double>());
-    EXPECT_TRUE(r.ereignisse("video_none").empty());
+    EXPECT_TRUE(ereignisse(r, "video_none").empty());
 
     // "video" comes once, after the last video line and before the timeline report.
-    const auto video = r.ereignisse("video");
+    const auto video = ereignisse(r, "video");
     ASSERT_EQ(video.size(), 1u) << r.log();
-    EXPECT_EQ(video[0]["path"], r.video());
+    EXPECT_EQ(video[0]["path"], datei());
     EXPECT_EQ(video[0]["quelle"], ZOOM_QUELLE);
     const auto zeilen = r.zeilen();
     const auto position = [&](const std::string& name) {
@@ -346,8 +280,8 @@ TEST_F(VideoEnde2Ende, FilmsTheMeetingWindowPausesWhileItIsGoneAndFinishesOnePla
     EXPECT_LT(position("video"), position("zeitachse"));
     EXPECT_EQ(zeilen.back(), json::parse(R"({"event":"done"})"));
 
-    const auto p = ffprobe(r.video());
-    ASSERT_TRUE(p) << "ffprobe liest " << r.video() << " nicht";
+    const auto p = ffprobe(datei());
+    ASSERT_TRUE(p) << "ffprobe liest " << datei() << " nicht";
     EXPECT_EQ(p->codec, "h264");
     EXPECT_EQ(p->profil, "Main");
     EXPECT_EQ(p->breite, 1280);
@@ -369,21 +303,22 @@ TEST_F(VideoEnde2Ende, FilmsTheMeetingWindowPausesWhileItIsGoneAndFinishesOnePla
     EXPECT_GT(static_cast<double>(p->bilder), 10.0 * (gefilmtSekunden - groessterAbstand));
 
     // The window's own content, scaled with its aspect ratio kept.
-    pruefeBild(dekodiere(r.video(), 5));
-    pruefeBild(dekodiere(r.video(), static_cast<int>(p->bilder) - 2));
+    pruefeBild(dekodiere(datei(), 5));
+    pruefeBild(dekodiere(datei(), static_cast<int>(p->bilder) - 2));
 }
 
 TEST_F(VideoEnde2Ende, KilledRecorderLeavesAFileThatPlaysUpToItsLastFragment) {
     Meetingfenster fenster;
     ASSERT_TRUE(fenster.bereit());
-    Rekorder r(dir_, {"--kein-echo"});
+    hoerspur::Rekorder r(dir_, {"--kein-echo"});
     ASSERT_TRUE(r.warteAuf("video_start", 20s)) << r.log();
     std::this_thread::sleep_for(5s);
-    EXPECT_EQ(r.signal(SIGKILL), 128 + SIGKILL);
+    r.signal(SIGKILL);
+    EXPECT_EQ(r.warteAufEnde(60s), 128 + SIGKILL);
 
-    EXPECT_TRUE(r.ereignisse("video").empty());
-    const auto p = ffprobe(r.video());
-    ASSERT_TRUE(p) << "ffprobe liest " << r.video() << " nicht";
+    EXPECT_TRUE(ereignisse(r, "video").empty());
+    const auto p = ffprobe(datei());
+    ASSERT_TRUE(p) << "ffprobe liest " << datei() << " nicht";
     EXPECT_EQ(p->codec, "h264");
     EXPECT_EQ(p->breite, 1280);
     // Fragments close at least every 30 pictures or 2 s: of 5 s at up to 15 a
@@ -391,8 +326,8 @@ TEST_F(VideoEnde2Ende, KilledRecorderLeavesAFileThatPlaysUpToItsLastFragment) {
     EXPECT_GE(p->bilder, 30);
     EXPECT_LE(p->bilder, 5 * 15 + 15);
     EXPECT_EQ(static_cast<long>(p->zeiten.size()), p->bilder);
-    pruefeBild(dekodiere(r.video(), 0));
-    pruefeBild(dekodiere(r.video(), static_cast<int>(p->bilder) - 1));
+    pruefeBild(dekodiere(datei(), 0));
+    pruefeBild(dekodiere(datei(), static_cast<int>(p->bilder) - 1));
 }
 
 }  // namespace

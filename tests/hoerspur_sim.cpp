@@ -12,6 +12,7 @@
 
 int main(int argc, char** argv) {
     using namespace hoerspur;
+    sperreStopSignale();
     if (argc < 2) {
         std::fprintf(stderr, "usage: hoerspur_sim SCENARIO.json [recorder options]\n");
         return 64;
@@ -25,7 +26,8 @@ int main(int argc, char** argv) {
     }
     std::vector<char*> rest{argv[0]};
     for (int i = 2; i < argc; ++i) rest.push_back(argv[i]);
-    cfg = parseArgs(static_cast<int>(rest.size()), rest.data());
+    const Config cfg = parseArgs(static_cast<int>(rest.size()), rest.data());
+    if (!istAufnahme(cfg)) gibStopSignaleFrei();
     if (const std::optional<int> status =
             fuehreSeitenmodusAus(cfg, *umgebung.plattform.bildschirm)) {
         return *status;

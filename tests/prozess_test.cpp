@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -147,11 +148,13 @@ class ProzessTest : public ::testing::Test {
     }
 
     // Both sources in real time, endless until stopped.
-    std::string laufendesSzenario(const std::string& systemZusatz = "") {
+    std::string laufendesSzenario(const std::string& systemZusatz = "",
+                                  const std::string& mikroZusatz = "") {
         return szenario(R"({
           "mikrofon": {"signal": {"art": "rauschen", "seed": 3, "amplitude": 0.2}, "dauer": 1.0,
                        "rate": 48000, "kanaele": 1, "puffer_frames": 480,
-                       "tempo": "echtzeit", "danach": "wiederholen"},
+                       "tempo": "echtzeit", "danach": "wiederholen")" +
+                        mikroZusatz + R"(},
           "system_audio": {"signal": {"art": "sinus", "frequenz": 440, "amplitude": 0.3},
                            "dauer": 1.0, "rate": 48000, "kanaele": 2, "puffer_frames": 480,
                            "tempo": "echtzeit", "danach": "wiederholen")" +
@@ -255,6 +258,52 @@ TEST_F(ProzessTest, WindowProbeRunsOnTheScriptedWindowsAndEndsWithStatus0Or3) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_EQ(verweigert.aus(), "{\"fehler\":\"nein\"}\n");
+}
+
+TEST_F(ProzessTest, AStopNeverWaitsForACaptureStartThatHangs) {
+    // A start that takes 30 s, as a device or service that does not answer.
+    const std::string haengt = R"(, "start_verzoegerung": 30)";
+    for (const char* quelle : {"mikrofon", "system_audio"}) {
+        const bool mikrofon = std::string(quelle) == "mikrofon";
+        Prozess p(laufendesSzenario(mikrofon ? "" : haengt, mikrofon ? haengt : ""), optionen());
+        std::this_thread::sleep_for(500ms);
+        const auto signal = Uhr::now();
+        p.signal(SIGTERM);
+        const int status = p.warteAufEnde(20s);
+        const double sekunden = std::chrono::duration<double>(Uhr::now() - signal).count();
+        ASSERT_TRUE(WIFEXITED(status)) << quelle << ": " << p.err();
+        EXPECT_EQ(WEXITSTATUS(status), 0) << quelle;
+        EXPECT_LT(sekunden, 2.0) << quelle;
+        ASSERT_FALSE(p.ausZeilen().empty()) << quelle;
+        EXPECT_EQ(p.ausZeilen().back(), R"({"event":"done"})") << quelle;
+        RecordProperty(std::string("stop_sekunden_") + quelle, std::to_string(sekunden));
+    }
+}
+
+TEST_F(ProzessTest, AStopSignalAtAnyMomentOfTheStartEndsWithDoneOrBeforeAnythingBegan) {
+    std::mt19937 zufall(11);
+    const std::string pfad = laufendesSzenario();
+    int mitDone = 0;
+    for (int i = 0; i < 25; ++i) {
+        std::filesystem::remove_all(ordner_ + "/aufnahme");
+        Prozess p(pfad, optionen());
+        std::this_thread::sleep_for(std::chrono::microseconds(zufall() % 15000));
+        p.signal(SIGTERM);
+        const int status = p.warteAufEnde();
+        if (WIFSIGNALED(status)) {
+            // Ended while it was still being loaded: nothing may exist yet.
+            EXPECT_EQ(WTERMSIG(status), SIGTERM);
+            EXPECT_TRUE(p.aus().empty()) << i;
+            EXPECT_FALSE(std::filesystem::exists(ordner_ + "/aufnahme")) << i;
+            continue;
+        }
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << i << ": " << p.err();
+        ASSERT_FALSE(p.ausZeilen().empty()) << i;
+        EXPECT_EQ(p.ausZeilen().back(), R"({"event":"done"})") << i;
+        ++mitDone;
+    }
+    EXPECT_GT(mitDone, 0);
 }
 
 }  // namespace

@@ -35,6 +35,8 @@ class ZeilenMitschnitt {
     std::string logText() const { return lies(logFd_); }
     std::vector<std::string> ereignisZeilen() const { return zeilen(ereignisText()); }
     std::vector<std::string> logZeilen() const { return zeilen(logText()); }
+    int ereignisFd() const { return ereignisFd_; }
+    int logFd() const { return logFd_; }
 
     static std::vector<std::string> zeilen(const std::string& text) {
         std::vector<std::string> ergebnis;

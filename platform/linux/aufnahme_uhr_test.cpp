@@ -129,6 +129,18 @@ TEST(AufnahmeUhr, ShortRunsOfBadReadingsAreNotTaken) {
     EXPECT_NEAR(*uhr.zeitVon(48000), kStart + 1.0, 1e-4);
 }
 
+TEST(AufnahmeUhr, AJumpCandidateForgottenByGoodReadingsIsNotConfirmedLater) {
+    AufnahmeUhr uhr(kRate);
+    uhr.messung(0, kStart, kStart);
+    EXPECT_TRUE(uhr.messung(4800, kStart + 0.1 + 0.03, kStart + 0.1));
+    EXPECT_FALSE(uhr.messung(9600, kStart + 0.2, kStart + 0.2));
+    // Half a second later one reading near the old candidate: a new candidate,
+    // not the confirmation of one that good readings had already dismissed.
+    EXPECT_TRUE(uhr.messung(33600, kStart + 0.7 + 0.03, kStart + 0.7));
+    EXPECT_EQ(uhr.spruenge(), 0);
+    EXPECT_NEAR(*uhr.zeitVon(48000), kStart + 1.0, 1e-4);
+}
+
 TEST(AufnahmeUhr, IgnoresReadingsThatAreNotNumbers) {
     AufnahmeUhr uhr(kRate);
     uhr.messung(NAN, kStart, kStart);

@@ -10,11 +10,9 @@
 
 namespace hoerspur {
 
-Plattform linuxPlattform(std::function<void(const std::string& fehlerText)> mikrofonGestoppt) {
+Plattform linuxPlattform() {
     Plattform p;
-    p.neueAudioEngine = [gestoppt = std::move(mikrofonGestoppt)] {
-        return neuePulseAudioEngine(gestoppt);
-    };
+    p.neueAudioEngine = [] { return neuePulseAudioEngine(); };
     p.bildschirm = neueLinuxBildschirmAufnahme(neuePulseSystemAudio());
     p.fensterAufnahme = neueX11FensterAufnahme();
     p.neuerVideoSchreiber = [](const std::string& pfad) { return neuerFfmpegVideoSchreiber(pfad); };

@@ -9,16 +9,10 @@
 // screens and is refused without a reachable X server.
 #pragma once
 
-#include <functional>
-#include <string>
-
 #include "platform/plattform.h"
 
 namespace hoerspur {
 
-// `mikrofonGestoppt` is called at most once per audio engine, on its delivery
-// thread, when the server ends a running microphone stream; the argument is the
-// error's full text. It must not block.
-Plattform linuxPlattform(std::function<void(const std::string& fehlerText)> mikrofonGestoppt = {});
+Plattform linuxPlattform();
 
 }  // namespace hoerspur

@@ -41,9 +41,6 @@ Mikrofon findeMikrofon(PulseVerbindung& verbindung) {
 
 class PulseAudioEngine final : public AudioEngine {
   public:
-    explicit PulseAudioEngine(std::function<void(const std::string&)> beiStoerung)
-        : beiStoerung_(std::move(beiStoerung)) {}
-
     ~PulseAudioEngine() override { stoppe(); }
 
     std::optional<AudioFormat> eingangsFormat() override {
@@ -72,33 +69,61 @@ class PulseAudioEngine final : public AudioEngine {
     }
 
     void starte() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (aufnahme_) return;
+        PulseAufnahmeWunsch wunsch;
+        PulseAufnahme::LieferFunktion liefern;
+        StoerFunktion stoerung;
+        std::uint64_t stoppsVorher = 0;
+        AudioFormat tapFormat;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (aufnahme_) return;
+            stoppsVorher = stopps_;
+            tapFormat = tapFormat_;
+            wunsch.pufferFrames = pufferFrames_ > 0 ? pufferFrames_ : 4096;
+            if (tap_) liefern = lieferung(tap_);
+            stoerung = stoerung_;
+        }
+        // Connecting may take seconds when the server is slow; no lock is held
+        // meanwhile, so a stop never waits for it.
         auto verbindung = std::make_unique<PulseVerbindung>("hs-mikro");
         const Mikrofon mikrofon = findeMikrofon(*verbindung);
-        PulseAufnahmeWunsch wunsch;
         wunsch.streamName = "Mikrofon";
         const char* gesetzt = std::getenv("PULSE_SOURCE");
         // The stream follows the default source; only a named one is taken by name.
         if (gesetzt != nullptr && *gesetzt != '\0') wunsch.quelle = mikrofon.name;
-        const AudioFormat format = tapFormat_.gueltig() && tapFormat_.art == SampleArt::float32
-                                       ? tapFormat_
+        const AudioFormat format = tapFormat.gueltig() && tapFormat.art == SampleArt::float32
+                                       ? tapFormat
                                        : mikrofon.format;
         wunsch.sampleRateHz = format.sampleRateHz;
         wunsch.kanaele = format.kanaele;
-        wunsch.pufferFrames = pufferFrames_ > 0 ? pufferFrames_ : 4096;
-        aufnahme_ = std::make_unique<PulseAufnahme>(
-            std::move(verbindung), wunsch, tap_ ? lieferung(tap_) : PulseAufnahme::LieferFunktion{},
-            beiStoerung_);
+        auto neu = std::make_unique<PulseAufnahme>(std::move(verbindung), wunsch,
+                                                   std::move(liefern), std::move(stoerung));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopps_ == stoppsVorher && !aufnahme_) {
+                // The tap may have changed while the stream was being set up.
+                neu->setzeLieferung(tap_ ? lieferung(tap_) : PulseAufnahme::LieferFunktion{});
+                aufnahme_ = std::move(neu);
+                return;
+            }
+        }
+        // A stop came meanwhile (or another start won): this stream is not wanted.
+        neu->stoppe();
     }
 
     void stoppe() override {
         std::unique_ptr<PulseAufnahme> alt;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            ++stopps_;
             alt = std::move(aufnahme_);
         }
         if (alt) alt->stoppe();
+    }
+
+    void beiStoerung(StoerFunktion stoerung) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stoerung_ = std::move(stoerung);
     }
 
   private:
@@ -108,22 +133,20 @@ class PulseAudioEngine final : public AudioEngine {
         };
     }
 
-    // Fest nach dem Bau.
-    const std::function<void(const std::string&)> beiStoerung_;
-
     // Unter mutex_.
     std::mutex mutex_;
     std::uint32_t pufferFrames_ = 0;
     AudioFormat tapFormat_;
     TapFunktion tap_;
+    StoerFunktion stoerung_;
+    std::uint64_t stopps_ = 0;  // calls of stoppe(), so a start sees one that came meanwhile
     std::unique_ptr<PulseAufnahme> aufnahme_;
 };
 
 }  // namespace
 
-std::unique_ptr<AudioEngine> neuePulseAudioEngine(
-    std::function<void(const std::string& fehlerText)> beiStoerung) {
-    return std::make_unique<PulseAudioEngine>(std::move(beiStoerung));
+std::unique_ptr<AudioEngine> neuePulseAudioEngine() {
+    return std::make_unique<PulseAudioEngine>();
 }
 
 }  // namespace hoerspur

@@ -23,6 +23,8 @@ constexpr double kStartSekunden = 5.0;
 constexpr double kFragmentSekunden = 0.02;
 // How often the stream's clock is read while data flows.
 constexpr double kZeitAbstandSekunden = 0.25;
+// Readings of a new line taken five times as often.
+constexpr int kJungeMessungen = 10;
 
 double wandUhrSekunden() {
     timespec ts{};
@@ -37,50 +39,28 @@ PulseAufnahme::PulseAufnahme(std::unique_ptr<PulseVerbindung> verbindung,
                              AbbruchFunktion beiAbbruch)
     : frameBytes_(sizeof(float) * wunsch.kanaele),
       pufferBytes_(frameBytes_ * std::max<std::uint32_t>(wunsch.pufferFrames, 1)),
+      wunsch_(wunsch),
       verbindung_(std::move(verbindung)),
       liefern_(std::move(liefern)),
       beiAbbruch_(std::move(beiAbbruch)),
-      uhr_(wunsch.sampleRateHz) {
+      uhr_(wunsch.sampleRateHz),
+      senke_(wunsch.senke) {
     puffer_.pcm =
         PcmPuffer(AudioFormat{wunsch.sampleRateHz, wunsch.kanaele, SampleArt::float32, true},
                   std::max<std::uint32_t>(wunsch.pufferFrames, 1));
 
-    pa_sample_spec abtastFormat{};
-    abtastFormat.format = PA_SAMPLE_FLOAT32LE;
-    abtastFormat.rate = static_cast<std::uint32_t>(wunsch.sampleRateHz);
-    abtastFormat.channels = static_cast<std::uint8_t>(std::min<std::uint32_t>(wunsch.kanaele, 255));
-    if (pa_sample_spec_valid(&abtastFormat) == 0 || abtastFormat.rate != wunsch.sampleRateHz ||
-        abtastFormat.channels != wunsch.kanaele) {
+    abtastFormat_.format = PA_SAMPLE_FLOAT32LE;
+    abtastFormat_.rate = static_cast<std::uint32_t>(wunsch.sampleRateHz);
+    abtastFormat_.channels =
+        static_cast<std::uint8_t>(std::min<std::uint32_t>(wunsch.kanaele, 255));
+    if (pa_sample_spec_valid(&abtastFormat_) == 0 || abtastFormat_.rate != wunsch.sampleRateHz ||
+        abtastFormat_.channels != wunsch.kanaele) {
         throw pulseFehler("Aufnahmeformat wird vom Tonserver nicht unterstuetzt", PA_ERR_INVALID);
     }
-    pa_channel_map kanaele{};
-    pa_channel_map_init_extend(&kanaele, abtastFormat.channels, PA_CHANNEL_MAP_DEFAULT);
+    pa_channel_map_init_extend(&kanalKarte_, abtastFormat_.channels, PA_CHANNEL_MAP_DEFAULT);
 
     PulseVerbindung::Sperre sperre(*verbindung_);
-    stream_ =
-        pa_stream_new(verbindung_->kontext(), wunsch.streamName.c_str(), &abtastFormat, &kanaele);
-    if (stream_ == nullptr) throw verbindung_->fehler("Aufnahme-Stream nicht anlegbar");
-    pa_stream_set_state_callback(stream_, beiZustand, this);
-    pa_stream_set_read_callback(stream_, beiDaten, this);
-    pa_stream_set_suspended_callback(stream_, beiAenderung, this);
-    pa_stream_set_moved_callback(stream_, beiAenderung, this);
-
-    pa_buffer_attr puffer{};
-    puffer.maxlength = static_cast<std::uint32_t>(-1);
-    puffer.tlength = puffer.prebuf = puffer.minreq = static_cast<std::uint32_t>(-1);
-    const auto fragmentFrames = std::min<std::uint32_t>(
-        std::max<std::uint32_t>(wunsch.pufferFrames, 1),
-        static_cast<std::uint32_t>(wunsch.sampleRateHz * kFragmentSekunden));
-    puffer.fragsize =
-        static_cast<std::uint32_t>(std::max<std::uint32_t>(fragmentFrames, 1) * frameBytes_);
-
-    // Without ADJUST_LATENCY the fragment size does not shorten the source's own
-    // latency, and an idle null sink's monitor sends about 2 s at a time.
-    int flags = PA_STREAM_ADJUST_LATENCY;
-    if (wunsch.nichtVerschieben) flags |= PA_STREAM_DONT_MOVE;
-    const char* quelle = wunsch.quelle.empty() ? nullptr : wunsch.quelle.c_str();
-    bool bereit = pa_stream_connect_record(stream_, quelle, &puffer,
-                                           static_cast<pa_stream_flags_t>(flags)) >= 0;
+    bool bereit = verbinde(wunsch.quelle);
     if (bereit) {
         bereit = verbindung_->warte(
             [this] {
@@ -98,7 +78,73 @@ PulseAufnahme::PulseAufnahme(std::unique_ptr<PulseVerbindung> verbindung,
         throw f;
     }
     laeuft_ = true;
+    if (wunsch.folgeStandardSenke) {
+        pa_context_set_subscribe_callback(verbindung_->kontext(), beiServerEreignis, this);
+        if (pa_operation* op = pa_context_subscribe(
+                verbindung_->kontext(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr)) {
+            pa_operation_unref(op);
+        }
+    }
     fordereZeitAn();
+}
+
+bool PulseAufnahme::verbinde(const std::string& quelle) {
+    stream_ = pa_stream_new(verbindung_->kontext(), wunsch_.streamName.c_str(), &abtastFormat_,
+                            &kanalKarte_);
+    if (stream_ == nullptr) return false;
+    pa_stream_set_state_callback(stream_, beiZustand, this);
+    pa_stream_set_read_callback(stream_, beiDaten, this);
+    pa_stream_set_suspended_callback(stream_, beiAenderung, this);
+    pa_stream_set_moved_callback(stream_, beiUmzug, this);
+
+    pa_buffer_attr puffer{};
+    puffer.maxlength = static_cast<std::uint32_t>(-1);
+    puffer.tlength = puffer.prebuf = puffer.minreq = static_cast<std::uint32_t>(-1);
+    const auto fragmentFrames = std::min<std::uint32_t>(
+        std::max<std::uint32_t>(wunsch_.pufferFrames, 1),
+        static_cast<std::uint32_t>(wunsch_.sampleRateHz * kFragmentSekunden));
+    puffer.fragsize =
+        static_cast<std::uint32_t>(std::max<std::uint32_t>(fragmentFrames, 1) * frameBytes_);
+
+    // Without ADJUST_LATENCY the fragment size does not shorten the source's own
+    // latency, and an idle null sink's monitor sends about 2 s at a time.
+    int flags = PA_STREAM_ADJUST_LATENCY;
+    if (wunsch_.nichtVerschieben) flags |= PA_STREAM_DONT_MOVE;
+    return pa_stream_connect_record(stream_, quelle.empty() ? nullptr : quelle.c_str(), &puffer,
+                                    static_cast<pa_stream_flags_t>(flags)) >= 0;
+}
+
+void PulseAufnahme::wechsleQuelle(const std::string& quelle) {
+    if (!laeuft_) return;
+    // What the old source gave goes out with its own stamps; the new stream starts
+    // its own count and clock, and the timeline places its first buffer by time.
+    if (gefuellt_ > 0) liefere();
+    loeseStream();
+    uhr_ = AufnahmeUhr(wunsch_.sampleRateHz);
+    messungen_ = 0;
+    gefuellt_ = 0;
+    positionBytes_ = 0;
+    pufferStartBytes_ = 0;
+    anfrageLaeuft_ = false;
+    sprungOffen_ = false;
+    letzteAnfrageSekunden_ = -1.0;
+    letzteZeitinfoUs_ = -1;
+    if (!verbinde(quelle)) {
+        laeuft_ = false;
+        melde("Aufnahme-Stream nicht anlegbar");
+    }
+}
+
+void PulseAufnahme::brichAnfragenAb() {
+    if (wunsch_.folgeStandardSenke) {
+        pa_context_set_subscribe_callback(verbindung_->kontext(), nullptr, nullptr);
+    }
+    for (pa_operation** op : {&serverAnfrage_, &senkenAnfrage_}) {
+        if (*op == nullptr) continue;
+        pa_operation_cancel(*op);
+        pa_operation_unref(*op);
+        *op = nullptr;
+    }
 }
 
 void PulseAufnahme::loeseStream() {
@@ -137,6 +183,7 @@ void PulseAufnahme::stoppe() {
         PulseVerbindung::Sperre sperre(*verbindung_);
         laeuft_ = false;
         gemeldet_ = true;
+        brichAnfragenAb();
         loeseStream();
     }
     verbindung_.reset();
@@ -155,11 +202,65 @@ void PulseAufnahme::beiZustand(pa_stream* s, void* selbst) {
         a->laeuft_ = false;
         a->melde("Aufnahme vom Tonserver beendet");
     }
+    // A stream that replaced another one after a change of device needs its clock.
+    if (zustand == PA_STREAM_READY && a->laeuft_) a->fordereZeitAn();
     a->verbindung_->wecke();
+}
+
+void PulseAufnahme::beiServerEreignis(pa_context* k, pa_subscription_event_type_t art,
+                                      std::uint32_t, void* selbst) {
+    auto* a = static_cast<PulseAufnahme*>(selbst);
+    if ((art & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER) return;
+    if (!a->laeuft_ || a->serverAnfrage_ != nullptr) return;
+    a->serverAnfrage_ = pa_context_get_server_info(k, beiServerInfo, a);
+}
+
+void PulseAufnahme::beiServerInfo(pa_context* k, const pa_server_info* info, void* selbst) {
+    auto* a = static_cast<PulseAufnahme*>(selbst);
+    if (a->serverAnfrage_ != nullptr) {
+        pa_operation_unref(a->serverAnfrage_);
+        a->serverAnfrage_ = nullptr;
+    }
+    if (info == nullptr || info->default_sink_name == nullptr || !a->laeuft_) return;
+    const std::string senke = info->default_sink_name;
+    if (senke.empty() || senke == a->senke_) return;
+    a->senke_ = senke;
+    if (a->senkenAnfrage_ != nullptr) {
+        pa_operation_cancel(a->senkenAnfrage_);
+        pa_operation_unref(a->senkenAnfrage_);
+    }
+    a->senkenAnfrage_ = pa_context_get_sink_info_by_name(k, senke.c_str(), beiSenkenInfo, a);
+}
+
+void PulseAufnahme::beiSenkenInfo(pa_context*, const pa_sink_info* info, int ende, void* selbst) {
+    auto* a = static_cast<PulseAufnahme*>(selbst);
+    if (ende != 0) {
+        if (a->senkenAnfrage_ != nullptr) {
+            pa_operation_unref(a->senkenAnfrage_);
+            a->senkenAnfrage_ = nullptr;
+        }
+        return;
+    }
+    if (info != nullptr && info->monitor_source_name != nullptr && a->laeuft_) {
+        a->wechsleQuelle(info->monitor_source_name);
+    }
 }
 
 void PulseAufnahme::beiDaten(pa_stream*, std::size_t, void* selbst) {
     static_cast<PulseAufnahme*>(selbst)->lies();
+}
+
+void PulseAufnahme::beiUmzug(pa_stream*, void* selbst) {
+    // Another device has another clock, and the server may drop what it still held
+    // for the old one: the frame count no longer continues the old line. Data waits
+    // in the stream until the new device's first reading.
+    auto* a = static_cast<PulseAufnahme*>(selbst);
+    if (a->gefuellt_ > 0) a->liefere();  // captured on the old device, stamped on its line
+    a->uhr_ = AufnahmeUhr(a->wunsch_.sampleRateHz);
+    a->messungen_ = 0;
+    a->sprungOffen_ = false;
+    a->letzteZeitinfoUs_ = -1;
+    a->fordereZeitAn();
 }
 
 void PulseAufnahme::beiAenderung(pa_stream*, void* selbst) {
@@ -207,6 +308,7 @@ void PulseAufnahme::beiZeitinfo(pa_stream* s, int erfolg, void* selbst) {
     const double positionFrames =
         static_cast<double>(info->write_index) / static_cast<double>(a->frameBytes_);
     a->sprungOffen_ = a->uhr_.messung(positionFrames, erfasst, jetztHost);
+    ++a->messungen_;
     // Data held back for the first reading can go now.
     a->lies();
 }
@@ -247,7 +349,10 @@ void PulseAufnahme::lies() {
         pa_stream_drop(stream_);
     }
     // While a jump waits for confirmation, read the clock more often.
-    const double abstand = sprungOffen_ ? kZeitAbstandSekunden / 5 : kZeitAbstandSekunden;
+    // The same on a new line: a device that has just started may report a latency
+    // it does not have yet, and its first readings decide the anchor.
+    const bool haeufig = sprungOffen_ || messungen_ < kJungeMessungen;
+    const double abstand = haeufig ? kZeitAbstandSekunden / 5 : kZeitAbstandSekunden;
     if (laeuft_ && hostSekunden() - letzteAnfrageSekunden_ >= abstand) fordereZeitAn();
 }
 

@@ -7,7 +7,9 @@
 // stoppe() or destroy the object.
 #pragma once
 
+#include <pulse/introspect.h>
 #include <pulse/stream.h>
+#include <pulse/subscribe.h>
 
 #include <cstdint>
 #include <functional>
@@ -31,6 +33,10 @@ struct PulseAufnahmeWunsch {
     // Keep to this source: a stream that loses its source ends instead of
     // moving to another one.
     bool nichtVerschieben = false;
+    // `quelle` is the monitor of the default sink `senke`: when the server's default
+    // sink changes (headphones plugged in), the stream moves to the new one's monitor.
+    bool folgeStandardSenke = false;
+    std::string senke;
 };
 
 class PulseAufnahme {
@@ -67,17 +73,33 @@ class PulseAufnahme {
     static void beiDaten(pa_stream* s, std::size_t bytes, void* selbst);
     static void beiZeitinfo(pa_stream* s, int erfolg, void* selbst);
     static void beiAenderung(pa_stream* s, void* selbst);
+    static void beiUmzug(pa_stream* s, void* selbst);
+    static void beiServerEreignis(pa_context* k, pa_subscription_event_type_t art,
+                                  std::uint32_t index, void* selbst);
+    static void beiServerInfo(pa_context* k, const pa_server_info* info, void* selbst);
+    static void beiSenkenInfo(pa_context* k, const pa_sink_info* info, int ende, void* selbst);
 
+    // Creates the stream and connects it to `quelle` (empty: the default source);
+    // false when the server refuses at once. Under the connection's lock.
+    bool verbinde(const std::string& quelle);
     void lies();
     void liefere();
     void fordereZeitAn();
+    // Moves to another source: what is buffered goes out, then a new stream on
+    // `quelle` with a clock of its own. On the loop thread.
+    void wechsleQuelle(const std::string& quelle);
     // Unhooks, disconnects and releases the stream; under the connection's lock.
     void loeseStream();
+    // Cancels the server queries still open; under the connection's lock.
+    void brichAnfragenAb();
     void melde(const std::string& was);
 
     // Fest nach dem Bau.
     std::size_t frameBytes_;
     std::size_t pufferBytes_;
+    PulseAufnahmeWunsch wunsch_;
+    pa_sample_spec abtastFormat_{};
+    pa_channel_map kanalKarte_{};
 
     std::unique_ptr<PulseVerbindung> verbindung_;
     // Nur unter der Loop-Sperre (or before the stream exists).
@@ -93,13 +115,16 @@ class PulseAufnahme {
     bool gemeldet_ = false;  // beiAbbruch_ called (or the start failed)
     bool anfrageLaeuft_ = false;
     bool sprungOffen_ = false;
+    int messungen_ = 0;  // readings since the clock's line began
     double letzteAnfrageSekunden_ = -1.0;
     long long letzteZeitinfoUs_ = -1;
+    std::string senke_;  // the default sink whose monitor is recorded
+    pa_operation* serverAnfrage_ = nullptr;
+    pa_operation* senkenAnfrage_ = nullptr;
 };
 
 // The two backends built on it.
-std::unique_ptr<AudioEngine> neuePulseAudioEngine(
-    std::function<void(const std::string& fehlerText)> beiStoerung);
+std::unique_ptr<AudioEngine> neuePulseAudioEngine();
 std::shared_ptr<BildschirmAufnahme> neuePulseSystemAudio();
 
 }  // namespace hoerspur

@@ -347,8 +347,9 @@ TEST_F(Tonserver, AServerThatDiesStopsEachStreamOnceWithItsReason) {
     std::atomic<int> mikroGestoppt{0}, systemGestoppt{0};
     std::mutex textSperre;
     std::string systemText;
-    Plattform p = linuxPlattform([&](const std::string&) { ++mikroGestoppt; });
+    Plattform p = linuxPlattform();
     auto engine = p.neueAudioEngine();
+    engine->beiStoerung([&](const std::string&) { ++mikroGestoppt; });
     Mitschnitt mikro, system;
     mikro.rateHz = system.rateHz = 48000;
     engine->installiereTap(1024, AudioFormat{48000, 2, SampleArt::float32, true}, tapNach(mikro));
@@ -379,6 +380,76 @@ TEST_F(Tonserver, AServerThatDiesStopsEachStreamOnceWithItsReason) {
     EXPECT_EQ(system.anzahl(), systemDanach);
     EXPECT_EQ(mikroGestoppt, 1);
     EXPECT_EQ(systemGestoppt, 1);
+}
+
+TEST_F(Tonserver, BothChannelsFollowANewDefaultDeviceWithoutStopping) {
+    // Headphones with a microphone plugged in during the call: a new sink and a new
+    // source become the defaults while the old ones stay.
+    starte("gleich");
+    Plattform p = linuxPlattform();
+    auto engine = p.neueAudioEngine();
+    std::atomic<int> gestoppt{0};
+    engine->beiStoerung([&](const std::string&) { ++gestoppt; });
+    Mitschnitt mikro, system;
+    mikro.rateHz = system.rateHz = 48000;
+    engine->installiereTap(1024, AudioFormat{48000, 2, SampleArt::float32, true}, tapNach(mikro));
+    engine->starte();
+    auto strom =
+        p.bildschirm->starteSystemAudio(Display{}, SystemAudioKonfiguration{}, sampleNach(system),
+                                        [&](const std::string&) { ++gestoppt; });
+    warteBis([&] { return mikro.anzahl() >= 10 && system.anzahl() >= 10; }, 10);
+    fixture("pactl load-module module-null-sink sink_name=kopf rate=48000 channels=2 >/dev/null");
+    fixture("pactl set-default-sink kopf");
+    fixture("pactl set-default-source kopf.monitor");
+    std::this_thread::sleep_for(1s);
+    const double umgesteckt = hostSekunden();
+    // Only the new device hears this tone.
+    spieleImHintergrund("kopf", "synth 1 sine 500 vol 0.5");
+    for (auto& t : spieler_) t.join();
+    spieler_.clear();
+    std::this_thread::sleep_for(300ms);
+    engine->entferneTap();
+    engine->stoppe();
+    strom->stoppe();
+
+    EXPECT_EQ(gestoppt, 0);
+    for (Mitschnitt* m : {&mikro, &system}) {
+        const std::optional<double> ton = m->ersterLauterSample(0.3f);
+        ASSERT_TRUE(ton) << (m == &mikro ? "mikro" : "system");
+        EXPECT_GT(*ton, umgesteckt) << (m == &mikro ? "mikro" : "system");
+        EXPECT_EQ(m->ohneStempel, 0);
+    }
+}
+
+TEST_F(Tonserver, AfterTheServerComesBackBothBackendsStartAgain) {
+    starte("gleich");
+    Plattform p = linuxPlattform();
+    auto engine = p.neueAudioEngine();
+    Mitschnitt mikro, system;
+    mikro.rateHz = system.rateHz = 48000;
+    engine->installiereTap(1024, AudioFormat{48000, 2, SampleArt::float32, true}, tapNach(mikro));
+    engine->starte();
+    auto strom = p.bildschirm->starteSystemAudio(Display{}, SystemAudioKonfiguration{},
+                                                 sampleNach(system), [](const std::string&) {});
+    warteBis([&] { return mikro.anzahl() >= 5 && system.anzahl() >= 5; }, 10);
+    fixture("toete ");
+    EXPECT_THROW(
+        p.bildschirm->starteSystemAudio(Display{}, {}, sampleNach(system), [](const auto&) {}),
+        PlattformFehler);
+    starte("gleich");
+    engine->stoppe();  // what is left of the stream that ended
+    engine->starte();
+    strom->stoppe();
+    strom = p.bildschirm->starteSystemAudio(Display{}, SystemAudioKonfiguration{},
+                                            sampleNach(system), [](const std::string&) {});
+    const std::size_t mikroVorher = mikro.anzahl();
+    const std::size_t systemVorher = system.anzahl();
+    warteBis([&] { return mikro.anzahl() > mikroVorher + 5 && system.anzahl() > systemVorher + 5; },
+             10);
+    engine->stoppe();
+    strom->stoppe();
+    EXPECT_GT(mikro.anzahl(), mikroVorher + 5);
+    EXPECT_GT(system.anzahl(), systemVorher + 5);
 }
 
 }  // namespace

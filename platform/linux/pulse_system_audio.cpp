@@ -1,6 +1,6 @@
 // System audio on the sound server: the monitor of the default sink, which
-// carries everything the machine plays. The recorder itself plays nothing, so
-// its own audio is never part of it.
+// carries everything the machine plays, following the default sink when it
+// changes. The recorder itself plays nothing, so its own audio is never part of it.
 //
 // The sound output is not tied to a screen here: systemAudioDisplays() reports
 // one display standing for the sound output (id 0, size 0 x 0), also on a
@@ -58,8 +58,12 @@ class PulseSystemAudio final : public BildschirmAufnahme {
         wunsch.kanaele = konfiguration.kanaele;
         wunsch.pufferFrames = kPufferFrames;
         // Should the sink go away, the server would move the stream to any other
-        // source, a microphone included; ending it is the honest result.
+        // source, a microphone included; ending it is the honest result (the capture
+        // then starts again on the new default). A new default sink while the old
+        // one stays (headphones plugged in) is followed at once.
         wunsch.nichtVerschieben = true;
+        wunsch.folgeStandardSenke = true;
+        wunsch.senke = senkenName;
         return std::make_unique<PulseSystemAudioStrom>(std::make_unique<PulseAufnahme>(
             std::move(verbindung), wunsch, std::move(proSample), std::move(beiStop)));
     }

@@ -4,6 +4,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/plattform_fehler.h"
+
 namespace hoerspur {
 
 namespace {
@@ -64,21 +66,65 @@ void SimAudioEngine::entferneTap() {
 
 void SimAudioEngine::starte() {
     protokoll_->aendere([](SimMikrofonAufrufe& a) { ++a.starts; });
+    std::uint64_t stoppsVorher;
+    {
+        std::lock_guard lock(zustandMutex_);
+        stoppsVorher = stopps_;
+    }
     warte(mikrofon_.startVerzoegerungSekunden);
     if (mikrofon_.startFehler) throw *mikrofon_.startFehler;
+    std::uint64_t ueberspringen = 0;
+    {
+        std::lock_guard lock(zustandMutex_);
+        if (ausgefallen_ && verweigert_ < mikrofon_.neustartsVerweigert) {
+            ++verweigert_;
+            throw PlattformFehler("sim", 560557673, "Eingabegeraet nicht verfuegbar");
+        }
+        // A stop that came while this start ran leaves the engine stopped.
+        if (stopps_ != stoppsVorher) return;
+        ueberspringen = std::exchange(ueberspringen_, 0);
+    }
     // Recorded before the first buffer: a tap that stops the engine at once
     // must leave it recorded as stopped.
     protokoll_->aendere([](SimMikrofonAufrufe& a) { a.laeuft = true; });
-    lieferung_.starte();
+    lieferung_.starte(ueberspringen);
 }
 
 void SimAudioEngine::stoppe() {
     protokoll_->aendere([](SimMikrofonAufrufe& a) { ++a.stopps; });
+    {
+        std::lock_guard lock(zustandMutex_);
+        ++stopps_;
+    }
     lieferung_.stoppe();
     protokoll_->aendere([](SimMikrofonAufrufe& a) { a.laeuft = false; });
 }
 
+void SimAudioEngine::beiStoerung(StoerFunktion stoerung) {
+    std::lock_guard lock(zustandMutex_);
+    stoerung_ = std::move(stoerung);
+}
+
 bool SimAudioEngine::liefere(SimPuffer& puffer) {
+    if (mikrofon_.stopptSelbstNach && !ausfallGeschehen_ &&
+        geliefertGesamt_ >= *mikrofon_.stopptSelbstNach) {
+        ausfallGeschehen_ = true;
+        StoerFunktion stoerung;
+        {
+            std::lock_guard lock(zustandMutex_);
+            ausgefallen_ = true;
+            // This buffer is lost with the device, and so many after it.
+            ueberspringen_ = mikrofon_.ausfallPuffer > 0 ? mikrofon_.ausfallPuffer - 1 : 0;
+            stoerung = stoerung_;
+        }
+        protokoll_->aendere([](SimMikrofonAufrufe& a) {
+            ++a.selbstGestoppt;
+            a.laeuft = false;
+        });
+        if (stoerung) stoerung(mikrofon_.stopFehlerText);
+        return false;
+    }
+    ++geliefertGesamt_;
     std::lock_guard lock(tapMutex_);
     if (!tap_) return true;  // the device records on, nobody listens
     const std::shared_ptr<TapFunktion> tap = tap_;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/audio_engine.h"
@@ -33,6 +34,15 @@ struct SimMikrofon {
     std::optional<PlattformFehler> startFehler;
     // A start takes this long before it returns or throws.
     double startVerzoegerungSekunden = 0.0;
+    // The device stops by itself once, after so many buffers (unplugged, sound
+    // server gone); the engine reports it with this text.
+    std::optional<std::uint64_t> stopptSelbstNach;
+    std::string stopFehlerText =
+        PlattformFehler("sim", 560557684, "Eingabegeraet entfernt").vollText();
+    // Buffers lost while the device is away, the one at which it stopped included.
+    std::uint64_t ausfallPuffer = 1;
+    // So many starts after it stopped are refused: the device is not back yet.
+    int neustartsVerweigert = 0;
 };
 
 struct SimMikrofonAufrufe {
@@ -46,6 +56,7 @@ struct SimMikrofonAufrufe {
     bool laeuft = false;
     std::uint64_t geliefert = 0;  // buffers handed to a tap
     bool erschoepft = false;      // the script of an engine has ended
+    int selbstGestoppt = 0;       // times the device stopped by itself
 };
 
 using SimMikrofonProtokoll = SimProtokoll<SimMikrofonAufrufe>;
@@ -62,6 +73,7 @@ class SimAudioEngine final : public AudioEngine {
     void entferneTap() override;
     void starte() override;
     void stoppe() override;
+    void beiStoerung(StoerFunktion stoerung) override;
 
   private:
     bool liefere(SimPuffer& puffer);
@@ -69,6 +81,18 @@ class SimAudioEngine final : public AudioEngine {
     // fest nach dem Bau
     const SimMikrofon mikrofon_;
     const std::shared_ptr<SimMikrofonProtokoll> protokoll_;
+
+    // unter zustandMutex_
+    std::mutex zustandMutex_;
+    StoerFunktion stoerung_;
+    std::uint64_t stopps_ = 0;         // calls of stoppe(), so a start sees one that came meanwhile
+    bool ausgefallen_ = false;         // the device has stopped by itself (once)
+    std::uint64_t ueberspringen_ = 0;  // buffers the next start leaves out
+    int verweigert_ = 0;               // restarts refused so far
+
+    // nur auf dem Lieferthread
+    std::uint64_t geliefertGesamt_ = 0;
+    bool ausfallGeschehen_ = false;
 
     // unter tapMutex_; held by the delivery thread while the tap runs
     std::mutex tapMutex_;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -9,27 +10,116 @@
 
 namespace hoerspur {
 
-namespace {
+// Where a stream's buffers go.
+struct SimSystemAudioEmpfaenger {
+    BildschirmAufnahme::SampleFunktion proSample;
+    BildschirmAufnahme::StopFunktion beiStop;
+};
 
-class SimSystemAudioStrom final : public SystemAudioStrom {
+class SimBildschirmAufnahme::Geraet {
   public:
-    SimSystemAudioStrom(const SimSystemAudio& systemAudio, std::function<double()> uhr,
-                        std::shared_ptr<SimSystemAudioProtokoll> protokoll,
-                        BildschirmAufnahme::SampleFunktion proSample,
-                        BildschirmAufnahme::StopFunktion beiStop)
-        : protokoll_(std::move(protokoll)),
-          proSample_(std::move(proSample)),
-          beiStop_(std::move(beiStop)),
-          stopptSelbstNach_(systemAudio.stopptSelbstNach),
-          stopFehlerText_(systemAudio.stopFehlerText),
+    Geraet(const SimSystemAudio& systemAudio, std::function<double()> uhr,
+           std::shared_ptr<SimSystemAudioProtokoll> protokoll)
+        : systemAudio_(systemAudio),
+          protokoll_(std::move(protokoll)),
           lieferung_(
               systemAudio.quelle, std::move(uhr), "sck.audio",
               [this](SimPuffer& p) { return liefere(p); },
               [this] {
                   protokoll_->aendere([](SimSystemAudioAufrufe& a) { a.erschoepft = true; });
-              }) {
+              }) {}
+
+    ~Geraet() { lieferung_.stoppe(); }
+
+    // Attaches a stream and plays on to it. Throws while a restart is refused.
+    std::uint64_t verbinde(SimSystemAudioEmpfaenger empfaenger) {
+        std::uint64_t ueberspringen = 0;
+        std::uint64_t id = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (ausgefallen_ && verweigert_ < systemAudio_.neustartsVerweigert) {
+                ++verweigert_;
+                throw PlattformFehler("sim", -3805, "System-Audio noch nicht wieder da");
+            }
+            id = ++letzteId_;
+            aktuell_ = id;
+            empfaenger_ = std::make_shared<const SimSystemAudioEmpfaenger>(std::move(empfaenger));
+            ueberspringen = std::exchange(ueberspringen_, 0);
+        }
+        lieferung_.starte(ueberspringen);
+        return id;
+    }
+
+    // Detaches stream `id`; when it was the one playing, the source pauses and no
+    // callback of it runs any more when this returns.
+    void trenne(std::uint64_t id) {
+        {
+            std::lock_guard lock(mutex_);
+            if (aktuell_ != id) return;
+            aktuell_ = 0;
+        }
+        lieferung_.stoppe();
+        std::lock_guard lock(mutex_);
+        if (aktuell_ == 0) empfaenger_.reset();
+    }
+
+  private:
+    bool liefere(SimPuffer& p) {
+        std::shared_ptr<const SimSystemAudioEmpfaenger> empfaenger;
+        bool ausfall = false;
+        {
+            std::lock_guard lock(mutex_);
+            empfaenger = empfaenger_;
+            if (systemAudio_.stopptSelbstNach && !ausgefallen_ &&
+                geliefert_ >= *systemAudio_.stopptSelbstNach) {
+                ausgefallen_ = true;
+                ausfall = true;
+                // This buffer is lost with the stream, and so many after it.
+                ueberspringen_ =
+                    systemAudio_.ausfallPuffer > 0 ? systemAudio_.ausfallPuffer - 1 : 0;
+            }
+        }
+        if (!empfaenger) return false;
+        if (ausfall) {
+            empfaenger->beiStop(systemAudio_.stopFehlerText);
+            protokoll_->aendere([](SimSystemAudioAufrufe& a) { ++a.selbstGestoppt; });
+            return false;
+        }
+        AudioSampleBuffer puffer{p.gueltig, std::move(p.pcm), p.frames, p.stempelSekunden};
+        empfaenger->proSample(puffer);
+        {
+            std::lock_guard lock(mutex_);
+            ++geliefert_;
+        }
+        protokoll_->aendere([](SimSystemAudioAufrufe& a) { ++a.geliefert; });
+        return true;
+    }
+
+    // fest nach dem Bau
+    const SimSystemAudio systemAudio_;
+    const std::shared_ptr<SimSystemAudioProtokoll> protokoll_;
+
+    // unter mutex_
+    std::mutex mutex_;
+    std::shared_ptr<const SimSystemAudioEmpfaenger> empfaenger_;
+    std::uint64_t aktuell_ = 0;  // id of the stream that plays, 0 for none
+    std::uint64_t letzteId_ = 0;
+    std::uint64_t geliefert_ = 0;
+    bool ausgefallen_ = false;
+    std::uint64_t ueberspringen_ = 0;
+    int verweigert_ = 0;
+
+    SimLieferung lieferung_;  // last: its thread uses the members above
+};
+
+namespace {
+
+class SimSystemAudioStrom final : public SystemAudioStrom {
+  public:
+    SimSystemAudioStrom(std::shared_ptr<SimBildschirmAufnahme::Geraet> geraet, std::uint64_t id,
+                        std::shared_ptr<SimSystemAudioProtokoll> protokoll)
+        : geraet_(std::move(geraet)), id_(id), protokoll_(std::move(protokoll)) {
         protokoll_->aendere([](SimSystemAudioAufrufe& a) { ++a.laufend; });
-        lieferung_.starte();
     }
 
     ~SimSystemAudioStrom() override { beende(); }
@@ -41,44 +131,16 @@ class SimSystemAudioStrom final : public SystemAudioStrom {
 
   private:
     void beende() {
-        lieferung_.stoppe();
+        geraet_->trenne(id_);
         if (!gestoppt_.exchange(true)) {
             protokoll_->aendere([](SimSystemAudioAufrufe& a) { --a.laufend; });
         }
     }
 
-    bool liefere(SimPuffer& p) {
-        if (selbstGestoppt()) return false;
-        AudioSampleBuffer puffer{p.gueltig, std::move(p.pcm), p.frames, p.stempelSekunden};
-        proSample_(puffer);
-        ++geliefert_;
-        protokoll_->aendere([](SimSystemAudioAufrufe& a) { ++a.geliefert; });
-        return !selbstGestoppt();
-    }
-
-    bool selbstGestoppt() {
-        if (!stopptSelbstNach_ || geliefert_ < *stopptSelbstNach_) return false;
-        beiStop_(stopFehlerText_);
-        protokoll_->aendere([](SimSystemAudioAufrufe& a) {
-            ++a.selbstGestoppt;
-            a.erschoepft = true;
-        });
-        return true;
-    }
-
-    // fest nach dem Bau
+    const std::shared_ptr<SimBildschirmAufnahme::Geraet> geraet_;
+    const std::uint64_t id_;
     const std::shared_ptr<SimSystemAudioProtokoll> protokoll_;
-    const BildschirmAufnahme::SampleFunktion proSample_;
-    const BildschirmAufnahme::StopFunktion beiStop_;
-    const std::optional<std::uint64_t> stopptSelbstNach_;
-    const std::string stopFehlerText_;
-
-    // nur auf dem Lieferthread
-    std::uint64_t geliefert_ = 0;
-
     std::atomic<bool> gestoppt_{false};
-
-    SimLieferung lieferung_;  // last: its thread uses the members above
 };
 
 }  // namespace
@@ -89,7 +151,8 @@ SimBildschirmAufnahme::SimBildschirmAufnahme(SimSystemAudio systemAudio,
     : systemAudio_(std::move(systemAudio)),
       uhr_(std::move(uhr)),
       uhrStartSekunden_(uhrStartSekunden),
-      protokoll_(std::move(protokoll)) {}
+      protokoll_(std::move(protokoll)),
+      geraet_(std::make_shared<Geraet>(systemAudio_, uhr_, protokoll_)) {}
 
 TeilbarerInhalt SimBildschirmAufnahme::teilbarerInhalt() {
     protokoll_->aendere([](SimSystemAudioAufrufe& a) {
@@ -130,8 +193,9 @@ std::unique_ptr<SystemAudioStrom> SimBildschirmAufnahme::starteSystemAudio(
             std::chrono::duration<double>(systemAudio_.startVerzoegerungSekunden));
     }
     if (systemAudio_.startFehler) throw *systemAudio_.startFehler;
-    return std::make_unique<SimSystemAudioStrom>(systemAudio_, uhr_, protokoll_,
-                                                 std::move(proSample), std::move(beiStop));
+    const std::uint64_t id =
+        geraet_->verbinde(SimSystemAudioEmpfaenger{std::move(proSample), std::move(beiStop)});
+    return std::make_unique<SimSystemAudioStrom>(geraet_, id, protokoll_);
 }
 
 }  // namespace hoerspur

@@ -1,6 +1,7 @@
 // The simulated screen-capture service: scripted displays, a window list that
-// changes on a scripted timeline, and a system-audio stream that plays a scripted
-// source on its own delivery thread ("sck.audio").
+// changes on a scripted timeline, and the system audio, a scripted source that
+// plays on while streams come and go (a new stream continues where the last one
+// stopped), delivered on its own thread ("sck.audio").
 //
 // Thread safety: every member may be called from any thread. A stream must not
 // be stopped for good (destroyed) from inside its own sample callback.
@@ -42,10 +43,15 @@ struct SimSystemAudio {
     std::optional<PlattformFehler> inhaltFehler;
     // Every stream start is refused with this error.
     std::optional<PlattformFehler> startFehler;
-    // The service ends a stream by itself after so many buffers.
+    // The service ends the running stream by itself once, after so many buffers of
+    // the source, reporting this text.
     std::optional<std::uint64_t> stopptSelbstNach;
     std::string stopFehlerText =
         PlattformFehler("sim", -3821, "Stream vom System beendet").vollText();
+    // Buffers lost while the stream is away, the one at which it stopped included.
+    std::uint64_t ausfallPuffer = 1;
+    // So many stream starts after that stop are refused: the service is not back yet.
+    int neustartsVerweigert = 0;
     // A stream start takes this long before it returns or throws.
     double startVerzoegerungSekunden = 0.0;
 };
@@ -60,7 +66,7 @@ struct SimSystemAudioAufrufe {
     int laufend = 0;                                        // streams started and not stopped
     std::uint64_t geliefert = 0;                            // sample callbacks made
     int selbstGestoppt = 0;                                 // streams the service ended
-    bool erschoepft = false;  // a stream's script has ended or the service ended it
+    bool erschoepft = false;                                // the source's script has ended
 };
 
 using SimSystemAudioProtokoll = SimProtokoll<SimSystemAudioAufrufe>;
@@ -78,12 +84,15 @@ class SimBildschirmAufnahme final : public BildschirmAufnahme {
         const Display& display, const SystemAudioKonfiguration& konfiguration,
         SampleFunktion proSample, StopFunktion beiStop) override;
 
+    class Geraet;  // the source the streams attach to
+
   private:
     // fest nach dem Bau
     const SimSystemAudio systemAudio_;
     const std::function<double()> uhr_;
     const double uhrStartSekunden_;
     const std::shared_ptr<SimSystemAudioProtokoll> protokoll_;
+    const std::shared_ptr<Geraet> geraet_;
 };
 
 }  // namespace hoerspur

@@ -30,7 +30,7 @@ bool SimLieferung::aufLieferthread() const {
     return thread_.joinable() && std::this_thread::get_id() == threadId_;
 }
 
-void SimLieferung::starte() {
+void SimLieferung::starte(std::uint64_t ueberspringen) {
     std::unique_lock lock(mutex_);
     if (thread_.joinable()) {
         if (!stopp_) return;  // running
@@ -40,6 +40,7 @@ void SimLieferung::starte() {
         alt.join();
         lock.lock();
     }
+    index_ += ueberspringen;
     if (!basisSekunden_) basisSekunden_ = quelle_.basisSekunden().value_or(uhr_());
     // Real-time pacing resumes where it left off.
     startMoment_ = std::chrono::steady_clock::now() -

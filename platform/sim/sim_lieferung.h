@@ -32,9 +32,10 @@ class SimLieferung {
     SimLieferung(const SimLieferung&) = delete;
     SimLieferung& operator=(const SimLieferung&) = delete;
 
-    // Starts delivering, or resumes after stoppe() with the next buffer. The base of
+    // Starts delivering, or resumes after stoppe() with the next buffer, leaving out
+    // `ueberspringen` buffers first (lost while the device was away). The base of
     // the stamps is fixed at the first start. No effect while running.
-    void starte();
+    void starte(std::uint64_t ueberspringen = 0);
     // Ends delivery: when this returns (from another thread), no buffer is being
     // handed on and none will be until the next starte(). Safe twice.
     void stoppe();

@@ -381,6 +381,20 @@ SimFensterplan leseFensterplan(const Json& liste, const std::string& wo) {
 
 }  // namespace
 
+namespace {
+
+// How long a source that stops by itself stays away.
+void leseAusfall(Objekt& o, std::uint64_t& ausfallPuffer, int& neustartsVerweigert) {
+    if (const auto n = o.ganz("ausfall_puffer", 1, static_cast<std::int64_t>(MAX_FRAMES))) {
+        ausfallPuffer = static_cast<std::uint64_t>(*n);
+    }
+    if (const auto n = o.ganz("neustarts_verweigert", 0, 1000)) {
+        neustartsVerweigert = static_cast<int>(*n);
+    }
+}
+
+}  // namespace
+
 SimSzenario parseSzenario(std::string_view text, const std::string& basisOrdner,
                           const SzenarioDateiLeser& leser) {
     Json j;
@@ -412,6 +426,11 @@ SimSzenario parseSzenario(std::string_view text, const std::string& basisOrdner,
         }
         szenario.mikrofon.startVerzoegerungSekunden =
             m.zahl("start_verzoegerung", 0.0, 3600.0).value_or(0.0);
+        if (const auto n = m.ganz("stoppt_nach", 0, static_cast<std::int64_t>(MAX_FRAMES))) {
+            szenario.mikrofon.stopptSelbstNach = static_cast<std::uint64_t>(*n);
+        }
+        if (const auto t = m.text("stop_fehler")) szenario.mikrofon.stopFehlerText = *t;
+        leseAusfall(m, szenario.mikrofon.ausfallPuffer, szenario.mikrofon.neustartsVerweigert);
         m.pruefeRest();
     }
 
@@ -433,6 +452,8 @@ SimSzenario parseSzenario(std::string_view text, const std::string& basisOrdner,
         if (const auto t = s.text("stop_fehler")) szenario.systemAudio.stopFehlerText = *t;
         szenario.systemAudio.startVerzoegerungSekunden =
             s.zahl("start_verzoegerung", 0.0, 3600.0).value_or(0.0);
+        leseAusfall(s, szenario.systemAudio.ausfallPuffer,
+                    szenario.systemAudio.neustartsVerweigert);
         s.pruefeRest();
     }
     if (const Json* fenster = wurzel.hole("fenster")) {

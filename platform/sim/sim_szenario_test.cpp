@@ -29,12 +29,13 @@ TEST(SimSzenario, ReadsBothSourcesWithTheirFaultsAndRefusals) {
             "puffer_frames": 160, "start": 21, "drift": 0.001,
             "weglassen": [1], "versatz": [[2, 0.5]], "ohne_zeit": [3],
             "tempo": "echtzeit", "danach": "wiederholen", "start_verzoegerung": 0.25,
-            "verweigern": {"code": -10851, "beschreibung": "kein Zugriff"}
+            "verweigern": {"code": -10851, "beschreibung": "kein Zugriff"},
+            "stoppt_nach": 4, "stop_fehler": "weg", "ausfall_puffer": 3, "neustarts_verweigert": 2
         },
         "system_audio": {
             "signal": {"art": "rauschen", "seed": 3}, "dauer": 1,
             "displays": [{"id": 9}, {"id": 4}], "stoppt_nach": 7, "stop_fehler": "aus",
-            "inhalt_verweigern": {"code": -3801, "domain": "sck"}
+            "ausfall_puffer": 5, "inhalt_verweigern": {"code": -3801, "domain": "sck"}
         }
     })",
                                         "");
@@ -55,6 +56,10 @@ TEST(SimSzenario, ReadsBothSourcesWithTheirFaultsAndRefusals) {
     EXPECT_EQ(s.mikrofon.startFehler->code(), -10851);
     EXPECT_EQ(s.mikrofon.startFehler->beschreibung(), "kein Zugriff");
     EXPECT_EQ(s.mikrofon.startVerzoegerungSekunden, 0.25);
+    EXPECT_EQ(s.mikrofon.stopptSelbstNach, 4u);
+    EXPECT_EQ(s.mikrofon.stopFehlerText, "weg");
+    EXPECT_EQ(s.mikrofon.ausfallPuffer, 3u);
+    EXPECT_EQ(s.mikrofon.neustartsVerweigert, 2);
 
     const SimSystemAudio& sys = s.systemAudio;
     EXPECT_EQ(sys.quelle.erstesFormat(), (AudioFormat{48000.0, 2, SampleArt::float32, false}));
@@ -63,6 +68,8 @@ TEST(SimSzenario, ReadsBothSourcesWithTheirFaultsAndRefusals) {
     EXPECT_EQ(sys.displays[0].id, 9u);
     EXPECT_EQ(sys.stopptSelbstNach, 7u);
     EXPECT_EQ(sys.stopFehlerText, "aus");
+    EXPECT_EQ(sys.ausfallPuffer, 5u);
+    EXPECT_EQ(sys.neustartsVerweigert, 0);
     EXPECT_EQ(sys.inhaltFehler->domain(), "sck");
     EXPECT_FALSE(sys.startFehler);
 }

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <exception>
+#include <new>
 #include <utility>
 
 #include "basis/ausgabe.h"
+#include "platform/plattform_fehler.h"
 #include "recorder/audiofiles/wav_datei.h"
 
 namespace hoerspur {
@@ -221,9 +222,12 @@ void ChannelChunker::flush(std::int64_t count) {
     try {
         writeWav(std::span<const float>(chunk, static_cast<std::size_t>(k)), rate, pfad);
         geschrieben = true;
-    } catch (const std::exception& fehler) {
+    } catch (const PlattformFehler& fehler) {
         log("[hoerspur] WAV-Schreibfehler (" + channel + " #" + std::to_string(index) +
-            "): " + fehler.what());
+            "): " + fehler.beschreibung());
+    } catch (const std::bad_alloc&) {
+        log("[hoerspur] WAV-Schreibfehler (" + channel + " #" + std::to_string(index) +
+            "): kein Speicher");
     }
     verbrauchen();
     if (!geschrieben) return;

@@ -4,9 +4,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+
+#include "platform/plattform_fehler.h"
+#include "tests/zeilen_mitschnitt.h"
 
 namespace hoerspur {
 namespace {
@@ -81,10 +86,18 @@ TEST_F(RohWavTest, CloseDeclaresEverySampleAndEndsWriting) {
     EXPECT_EQ(feld(40), 200u);
 }
 
-TEST_F(RohWavTest, RefusesUnusablePathOrRate) {
-    EXPECT_FALSE(RohWav::oeffnen((ordner / "fehlt" / "a.wav").string(), 16000));
-    EXPECT_FALSE(RohWav::oeffnen(pfad, 0));
-    EXPECT_FALSE(RohWav::oeffnen(pfad, MAX_RATE_HZ + 1));
+TEST_F(RohWavTest, RefusesUnusablePathOrRateWithTheSystemsReason) {
+    const std::string fehlt = (ordner / "fehlt" / "a.wav").string();
+    try {
+        RohWav::oeffnen(fehlt, 16000);
+        FAIL() << "no error";
+    } catch (const PlattformFehler& f) {
+        EXPECT_EQ(f.domain(), "posix");
+        EXPECT_EQ(f.code(), ENOENT);
+        EXPECT_EQ(f.beschreibung(), fehlt + ": No such file or directory");
+    }
+    EXPECT_THROW(RohWav::oeffnen(pfad, 0), PlattformFehler);
+    EXPECT_THROW(RohWav::oeffnen(pfad, MAX_RATE_HZ + 1), PlattformFehler);
 }
 
 TEST_F(RohWavTest, KeepsWritingPastTheSizeLimitWithSaturatedFields) {
@@ -101,21 +114,71 @@ TEST_F(RohWavTest, KeepsWritingPastTheSizeLimitWithSaturatedFields) {
     EXPECT_EQ(liesWav(pfad)->size(), 101u);
 }
 
-TEST_F(RohWavTest, FailedWriteLeavesFileAlignedToWholeSamples) {
+// The file size limit stands in for a full disk: writes past it fail with EFBIG.
+class Dateigrenze {
+  public:
+    explicit Dateigrenze(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &alt_);
+        rlimit eng = alt_;
+        eng.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &eng);
+    }
+    ~Dateigrenze() { aufheben(); }
+    void aufheben() {
+        setrlimit(RLIMIT_FSIZE, &alt_);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
+
+  private:
+    rlimit alt_{};
+};
+
+TEST_F(RohWavTest, FailedBlocksBecomeSilenceOnceWritingWorksAgain) {
+    ZeilenMitschnitt zeilen;
     auto roh = oeffne();
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit alt{};
-    getrlimit(RLIMIT_FSIZE, &alt);
-    rlimit eng = alt;
-    eng.rlim_cur = 44 + 101;  // the block of 200 bytes stops after 101
-    setrlimit(RLIMIT_FSIZE, &eng);
+    roh->schreiben(std::vector<float>{0.5f});
+    Dateigrenze grenze(44 + 2 + 101);  // the next block of 200 bytes stops after 101
     roh->schreiben(block);
-    setrlimit(RLIMIT_FSIZE, &alt);
-    std::signal(SIGXFSZ, SIG_DFL);
+    roh->schreiben(block);  // still full: no second line
+    EXPECT_EQ(roh->bytes(), 2u);
+    EXPECT_EQ(roh->ausstehendeBytes(), 400u);
+    grenze.aufheben();
     roh->schreiben(std::vector<float>{0.25f, -0.25f});
     roh->schliessen();
-    EXPECT_EQ(groesse(), 48u);
-    EXPECT_EQ(liesWav(pfad), (std::vector<float>{8191 / 32768.0f, -8191 / 32768.0f}));
+
+    // Every later sample sits where its moment is: 1 + 200 silent + 2.
+    const auto samples = liesWav(pfad);
+    ASSERT_TRUE(samples);
+    ASSERT_EQ(samples->size(), 203u);
+    EXPECT_EQ((*samples)[0], 16383 / 32768.0f);
+    EXPECT_EQ(std::count(samples->begin() + 1, samples->begin() + 201, 0.0f), 200);
+    EXPECT_EQ((*samples)[201], 8191 / 32768.0f);
+    EXPECT_EQ(groesse(), 44u + 406u);
+    EXPECT_EQ(feld(40), 406u);
+    const auto log = zeilen.logZeilen();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "[hoerspur] Roh-Mikrofon-Schreibfehler: " + pfad + ": File too large");
+    EXPECT_EQ(log[1], "[hoerspur] Roh-Mikrofon schreibt wieder, 0.01 s als Stille nachgetragen");
+}
+
+TEST_F(RohWavTest, AFileThatStaysFullKeepsWhatItHoldsWithATrueHeader) {
+    ZeilenMitschnitt zeilen;
+    auto roh = oeffne();
+    roh->schreiben(block);
+    {
+        Dateigrenze grenze(44 + 200 + 30);
+        roh->schreiben(block);
+        roh->schreiben(block);
+        roh->schliessen();  // the silence owed cannot be written either
+    }
+    EXPECT_EQ(feld(40), 200u);
+    EXPECT_EQ(feld(4), 236u);
+    // Nothing written before the failure is lost; the bytes the failed write left
+    // behind the declared data are gone.
+    EXPECT_EQ(groesse(), 244u);
+    EXPECT_EQ(liesWav(pfad), std::vector<float>(100, 16383 / 32768.0f));
+    EXPECT_EQ(zeilen.logZeilen().size(), 1u);
 }
 
 }  // namespace

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <system_error>
+#include <string>
+
+#include "platform/plattform_fehler.h"
 
 namespace hoerspur {
 namespace {
@@ -41,11 +44,8 @@ bool istKennung(const std::uint8_t* quelle, const char (&kennung)[5]) {
     return std::memcmp(quelle, kennung, 4) == 0;
 }
 
-[[noreturn]] void wirfErrno(int fehler, const std::string& pfad) {
-    throw std::system_error(fehler, std::generic_category(), pfad);
-}
-
-// Writes all of `daten`, resuming after short writes and signals.
+// Writes all of `daten` at the descriptor's position, resuming after short writes
+// and signals; false with errno set on failure.
 bool schreibeAlles(int fd, const std::uint8_t* daten, std::size_t anzahl) {
     while (anzahl > 0) {
         const ssize_t n = ::write(fd, daten, anzahl);
@@ -57,6 +57,101 @@ bool schreibeAlles(int fd, const std::uint8_t* daten, std::size_t anzahl) {
         anzahl -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+std::string ordnerVon(const std::string& pfad) {
+    const std::size_t schnitt = pfad.find_last_of('/');
+    if (schnitt == std::string::npos) return ".";
+    if (schnitt == 0) return "/";
+    return pfad.substr(0, schnitt);
+}
+
+// A name beside `pfad` that no other writer of this process or another one picks.
+std::string hilfsName(const std::string& pfad) {
+    static std::atomic<unsigned> zaehler{0};
+    const std::size_t schnitt = pfad.find_last_of('/');
+    const std::string ordner = schnitt == std::string::npos ? "" : pfad.substr(0, schnitt + 1);
+    const std::string name = schnitt == std::string::npos ? pfad : pfad.substr(schnitt + 1);
+    return ordner + "." + name + "." + std::to_string(::getpid()) + "." +
+           std::to_string(zaehler.fetch_add(1)) + ".tmp";
+}
+
+// Gives the unnamed file `fd` the name `pfad`, replacing a file of that name.
+// False with errno set when it cannot be named.
+bool benenne(int fd, const std::string& pfad) {
+    const std::string quelle = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, quelle.c_str(), AT_FDCWD, pfad.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return true;
+    }
+    if (errno != EEXIST) return false;
+    // Linking never replaces; a second name and a rename do, in one step.
+    const std::string hilf = hilfsName(pfad);
+    if (::linkat(AT_FDCWD, quelle.c_str(), AT_FDCWD, hilf.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        return false;
+    }
+    if (::rename(hilf.c_str(), pfad.c_str()) != 0) {
+        const int fehler = errno;
+        ::unlink(hilf.c_str());
+        errno = fehler;
+        return false;
+    }
+    return true;
+}
+
+// For file systems without unnamed files: a hidden name, renamed once complete.
+void schreibeUeberHilfsnamen(const std::string& pfad, std::span<const std::uint8_t> inhalt) {
+    const std::string hilf = hilfsName(pfad);
+    const int fd = ::open(hilf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) throw posixFehler(pfad, errno);
+    bool ok = schreibeAlles(fd, inhalt.data(), inhalt.size());
+    int fehler = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        fehler = errno;
+    }
+    if (ok && ::rename(hilf.c_str(), pfad.c_str()) != 0) {
+        ok = false;
+        fehler = errno;
+    }
+    if (!ok) {
+        ::unlink(hilf.c_str());
+        throw posixFehler(pfad, fehler);
+    }
+}
+
+// Makes `pfad` hold exactly `inhalt`, or leaves it as it was: the bytes go into an
+// unnamed file in the same folder, which gets its name only once it is complete. A
+// crash or a full disk so never leaves a partial file under `pfad`.
+void schreibeGanzeDatei(const std::string& pfad, std::span<const std::uint8_t> inhalt) {
+    const int fd = ::open(ordnerVon(pfad).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+            schreibeUeberHilfsnamen(pfad, inhalt);
+            return;
+        }
+        throw posixFehler(pfad, errno);
+    }
+    if (!schreibeAlles(fd, inhalt.data(), inhalt.size())) {
+        const int fehler = errno;
+        ::close(fd);  // the unnamed file goes with it
+        throw posixFehler(pfad, fehler);
+    }
+    if (!benenne(fd, pfad)) {
+        const int fehler = errno;
+        ::close(fd);
+        // Without /proc the file cannot be named; write it the other way.
+        if (fehler == ENOENT) {
+            schreibeUeberHilfsnamen(pfad, inhalt);
+            return;
+        }
+        throw posixFehler(pfad, fehler);
+    }
+    // A failing close can mean the data never reached the disk.
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int fehler = errno;
+        ::unlink(pfad.c_str());
+        throw posixFehler(pfad, fehler);
+    }
 }
 
 std::optional<std::vector<std::uint8_t>> leseDatei(const std::string& pfad) {
@@ -139,7 +234,9 @@ std::int16_t alsInt16(float sample) {
 }
 
 void writeWav(std::span<const float> samples, double rate, const std::string& pfad) {
-    if (!(rate >= 1.0 && rate < static_cast<double>(MAX_RATE_HZ) + 1.0)) wirfErrno(EINVAL, pfad);
+    if (!(rate >= 1.0 && rate < static_cast<double>(MAX_RATE_HZ) + 1.0)) {
+        throw posixFehler(pfad, EINVAL);
+    }
     const auto rateHz = static_cast<std::uint32_t>(rate);
     const std::uint64_t datenBytes = 2 * static_cast<std::uint64_t>(samples.size());
 
@@ -152,15 +249,7 @@ void writeWav(std::span<const float> samples, double rate, const std::string& pf
         ziel += 2;
     }
 
-    const int fd = ::open(pfad.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) wirfErrno(errno, pfad);
-    if (!schreibeAlles(fd, puffer.data(), puffer.size())) {
-        const int fehler = errno;
-        ::close(fd);
-        wirfErrno(fehler, pfad);
-    }
-    // A failing close can mean the data never reached the disk.
-    if (::close(fd) != 0 && errno != EINTR) wirfErrno(errno, pfad);
+    schreibeGanzeDatei(pfad, puffer);
 }
 
 std::optional<std::vector<float>> liesWavAusBytes(std::span<const std::uint8_t> datei) {

@@ -56,9 +56,11 @@ WavKopf wavKopf(std::uint32_t rateHz, std::uint64_t datenBytes,
 std::int16_t alsInt16(float sample);
 
 // Writes `samples` as a complete file at `rate` Hz (truncated to whole Hz), creating or
-// replacing `pfad`, with one write of the whole buffer. Throws std::system_error
-// carrying errno and the path when the file cannot be written, and with EINVAL when
-// the rate does not fit the header.
+// replacing `pfad`. The file appears complete or not at all: it is written unnamed in
+// its folder and named once every byte is on disk, so a failed write (full disk, file
+// size limit) or a crash leaves no partial file and an older file of that name intact.
+// Throws PlattformFehler (domain "posix", the errno value as code, the path and the
+// system's reason as description); EINVAL when the rate does not fit the header.
 void writeWav(std::span<const float> samples, double rate, const std::string& pfad);
 
 // Channel 0 of a 16-bit integer PCM file, each value / 32768. Empty when the data

@@ -1,14 +1,20 @@
 #include "recorder/audiofiles/wav_datei.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <system_error>
+#include <string>
+
+#include "platform/plattform_fehler.h"
 
 namespace hoerspur {
 namespace {
@@ -74,14 +80,49 @@ TEST_F(WavSchreibenTest, FailuresThrowWithErrnoAndPath) {
     try {
         writeWav(std::vector<float>{0.1f}, 16000, fehlt);
         FAIL() << "no exception";
-    } catch (const std::system_error& e) {
-        EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
-        EXPECT_NE(std::string(e.what()).find(fehlt), std::string::npos);
+    } catch (const PlattformFehler& e) {
+        EXPECT_EQ(e.domain(), "posix");
+        EXPECT_EQ(e.code(), ENOENT);
+        EXPECT_EQ(e.beschreibung(), fehlt + ": No such file or directory");
     }
     for (const double rate : {0.0, -16000.0, 3e9, std::nan("")}) {
-        EXPECT_THROW(writeWav(std::vector<float>{0.1f}, rate, pfad), std::system_error) << rate;
+        EXPECT_THROW(writeWav(std::vector<float>{0.1f}, rate, pfad), PlattformFehler) << rate;
     }
     EXPECT_FALSE(std::filesystem::exists(pfad));
+}
+
+TEST_F(WavSchreibenTest, AFileThatCannotBeWrittenWhollyLeavesNothingBehind) {
+    writeWav(std::vector<float>(1000, 0.25f), 16000, pfad);
+    const auto vorher = dateiBytes(pfad);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit alt{};
+    getrlimit(RLIMIT_FSIZE, &alt);
+    rlimit eng = alt;
+    eng.rlim_cur = 1000;  // a full disk for files above 1000 bytes
+    setrlimit(RLIMIT_FSIZE, &eng);
+    const std::string neu = (ordner / "b.wav").string();
+    EXPECT_THROW(writeWav(std::vector<float>(1000, 0.5f), 16000, pfad), PlattformFehler);
+    try {
+        writeWav(std::vector<float>(1000, 0.5f), 16000, neu);
+        ADD_FAILURE() << "no exception";
+    } catch (const PlattformFehler& e) {
+        EXPECT_EQ(e.code(), EFBIG);
+        EXPECT_EQ(e.beschreibung(), neu + ": File too large");
+    }
+    writeWav(std::vector<float>(400, 0.5f), 16000, neu);  // small enough
+    setrlimit(RLIMIT_FSIZE, &alt);
+    std::signal(SIGXFSZ, SIG_DFL);
+
+    // The older file is whole, the small one complete, and no partial or hidden
+    // file is left in the folder.
+    EXPECT_EQ(dateiBytes(pfad), vorher);
+    EXPECT_EQ(liesWav(neu)->size(), 400u);
+    std::vector<std::string> namen;
+    for (const auto& e : std::filesystem::directory_iterator(ordner)) {
+        namen.push_back(e.path().filename().string());
+    }
+    std::sort(namen.begin(), namen.end());
+    EXPECT_EQ(namen, (std::vector<std::string>{"a.wav", "b.wav"}));
 }
 
 TEST(WavKopfTest, SaturatesBothSizeFieldsAboveTheLimit) {

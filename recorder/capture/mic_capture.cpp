@@ -19,8 +19,12 @@ std::shared_ptr<MicCapture> MicCapture::erstelle(double rateHz, Zeitachse& zeit,
 
 MicCapture::MicCapture(double rateHz, Zeitachse& zeit, std::unique_ptr<AudioEngine> engine,
                        Weiter weiter)
-    : engine_(std::move(engine)), kern_(std::make_shared<Kern>(rateHz, zeit, std::move(weiter))) {
+    : engine_(std::move(engine)),
+      kern_(std::make_shared<Kern>(rateHz, zeit, std::move(weiter))),
+      wiederverbindung_("mikro.wieder", [this] { return wiederverbinden(); }) {
     if (!engine_) throw std::invalid_argument("MicCapture ohne Audio-Engine");
+    // The engine is stopped before this object goes, so `this` outlives the calls.
+    engine_->beiStoerung([this](const std::string& fehlerText) { gestoert(fehlerText); });
 }
 
 MicCapture::~MicCapture() {
@@ -28,6 +32,7 @@ MicCapture::~MicCapture() {
 }
 
 void MicCapture::start() {
+    std::lock_guard<std::mutex> halten(startMutex_);
     if (kern_->gestoppt) return;
     const std::optional<AudioFormat> format = engine_->eingangsFormat();
     // Tapping a device without a usable format would deliver nothing forever.
@@ -42,7 +47,8 @@ void MicCapture::start() {
     engine_->starte();
     if (kern_->gestoppt) {
         // A stop came while the engine was starting; it may have missed the engine.
-        stop();
+        engine_->entferneTap();
+        engine_->stoppe();
         return;
     }
     log("[hoerspur] Mikrofon-Capture gestartet");
@@ -50,8 +56,39 @@ void MicCapture::start() {
 
 void MicCapture::stop() {
     kern_->gestoppt = true;
+    wiederverbindung_.beende();
     engine_->entferneTap();
     engine_->stoppe();
+}
+
+void MicCapture::gestoert(const std::string& fehlerText) {
+    log("[hoerspur] Mikrofon gestoppt: " + fehlerText);
+    ausgefallen_ = true;
+    if (!kern_->gestoppt) wiederverbindung_.ausgefallen();
+}
+
+bool MicCapture::wiederverbinden() {
+    std::lock_guard<std::mutex> halten(startMutex_);
+    if (kern_->gestoppt) return true;
+    engine_->stoppe();  // what is left of the stream that ended
+    try {
+        engine_->starte();
+    } catch (const PlattformFehler& f) {
+        if (!fehlschlagGemeldet_) {
+            fehlschlagGemeldet_ = true;
+            log("[hoerspur] Mikrofon noch nicht wieder da, neuer Versuch jede Sekunde: " +
+                f.vollText());
+        }
+        return false;
+    }
+    if (kern_->gestoppt) {
+        engine_->stoppe();
+        return true;
+    }
+    fehlschlagGemeldet_ = false;
+    ausgefallen_ = false;
+    log("[hoerspur] Mikrofon wieder verbunden");
+    return true;
 }
 
 void MicCapture::Kern::verarbeite(const PcmPuffer& puffer, const AudioZeit& zeitstempel) {

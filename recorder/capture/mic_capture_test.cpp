@@ -207,6 +207,7 @@ class HaltendeEngine final : public AudioEngine {
     void entferneTap() override {}
     void starte() override {}
     void stoppe() override {}
+    void beiStoerung(StoerFunktion) override {}
 
   private:
     TapFunktion& ablage_;
@@ -243,6 +244,46 @@ TEST_F(MicCaptureTest, StopDuringAStartLeavesTheMicrophoneOff) {
     EXPECT_FALSE(umgebung.mikrofon->stand().laeuft);
     EXPECT_EQ(blockAnzahl(), 0u);
     EXPECT_EQ(log().find("Mikrofon-Capture gestartet"), std::string::npos);
+}
+
+TEST_F(MicCaptureTest, AMicrophoneThatGoesAwayComesBackWithItsGapOnTheTimeline) {
+    SimMikrofon m;
+    m.quelle = sinus48k(2, 2.0, NULL_S);
+    m.stopptSelbstNach = 10;
+    m.ausfallPuffer = 5;  // 0.5 s: 8000 samples at 16 kHz
+    m.stopFehlerText = "Error Domain=sim Code=1 \"Headset abgezogen\"";
+    baue(std::move(m));
+    capture->start();
+    ASSERT_TRUE(warte([](const auto& a) { return a.erschoepft; }));
+    capture->stop();
+
+    EXPECT_EQ(zeit.luecken(), 1);
+    EXPECT_EQ(zeit.lueckenSamples(), 8000);
+    // As long as the source, less the converter's delay.
+    EXPECT_NEAR(static_cast<double>(alleSamples().size()), 2.0 * 16000 - 100, 100.0);
+    const std::string text = log();
+    EXPECT_NE(text.find("[hoerspur] Mikrofon gestoppt: Error Domain=sim Code=1 \"Headset "
+                        "abgezogen\"\n[hoerspur] Mikrofon wieder verbunden\n"),
+              std::string::npos)
+        << text;
+    EXPECT_FALSE(umgebung.mikrofon->stand().laeuft);
+}
+
+TEST_F(MicCaptureTest, AStopWhileTheMicrophoneIsAwayEndsTheAttempts) {
+    SimMikrofon m;
+    m.quelle = endlos();
+    m.stopptSelbstNach = 3;
+    m.neustartsVerweigert = 1000;
+    baue(std::move(m));
+    capture->start();
+    ASSERT_TRUE(warte([](const auto& a) { return a.starts >= 2; }));
+    capture->stop();
+    const int starts = umgebung.mikrofon->stand().starts;
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(umgebung.mikrofon->stand().starts, starts);
+    EXPECT_FALSE(umgebung.mikrofon->stand().laeuft);
+    EXPECT_NE(log().find("[hoerspur] Mikrofon noch nicht wieder da, neuer Versuch jede Sekunde: "),
+              std::string::npos);
 }
 
 }  // namespace

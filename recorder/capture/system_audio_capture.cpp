@@ -26,6 +26,8 @@ SystemAudioCapture::Kern::Kern(double rateHz, Zeitachse& z)
     : resampler(rateHz), zeit(z), weiter([](std::vector<float>) {}) {}
 
 void SystemAudioCapture::Kern::verarbeite(const AudioSampleBuffer& sample) {
+    // Not a single block after stop(), whatever a stream still delivers.
+    if (gestoppt.load(std::memory_order_acquire)) return;
     const std::optional<PcmPuffer> pcm = toPCMBuffer(sample);
     if (!pcm) return;
     std::optional<std::vector<float>> mono = resampler.process(*pcm);
@@ -40,7 +42,9 @@ void SystemAudioCapture::Kern::verarbeite(const AudioSampleBuffer& sample) {
 
 SystemAudioCapture::SystemAudioCapture(double rateHz, Zeitachse& zeit,
                                        std::shared_ptr<BildschirmAufnahme> dienst)
-    : dienst_(std::move(dienst)), kern_(std::make_shared<Kern>(rateHz, zeit)) {}
+    : dienst_(std::move(dienst)),
+      kern_(std::make_shared<Kern>(rateHz, zeit)),
+      wiederverbindung_("system.wieder", [this] { return wiederverbinden(); }) {}
 
 SystemAudioCapture::~SystemAudioCapture() {
     stop();
@@ -52,37 +56,18 @@ void SystemAudioCapture::setzeWeiter(Weiter weiter) {
 }
 
 void SystemAudioCapture::start() {
+    std::lock_guard halten(startMutex_);
     {
         std::lock_guard lock(mutex_);
-        if (startsLaufend_++ == 0) stopWaehrendStart_ = false;
+        if (gestoppt_) return;
     }
-    std::unique_ptr<SystemAudioStrom> neu;
-    try {
-        const std::vector<Display> displays = dienst_->systemAudioDisplays();
-        if (displays.empty()) {
-            throw PlattformFehler(kFehlerDomain, 1, "kein Display gefunden");
-        }
-        SystemAudioKonfiguration konfiguration;
-        konfiguration.sampleRateHz = 48000;
-        konfiguration.kanaele = 2;
-        konfiguration.eigenenProzessAusschliessen = true;
-        neu = dienst_->starteSystemAudio(
-            displays.front(), konfiguration,
-            [kern = kern_](const AudioSampleBuffer& sample) { kern->verarbeite(sample); },
-            [](const std::string& fehlerText) {
-                log("[hoerspur] SCStream gestoppt: " + fehlerText);
-            });
-    } catch (...) {
-        std::lock_guard lock(mutex_);
-        --startsLaufend_;
-        throw;
-    }
+    std::unique_ptr<SystemAudioStrom> neu = starteStrom();
     std::unique_ptr<SystemAudioStrom> verworfen;
     bool abgebrochen = false;
     {
         std::lock_guard lock(mutex_);
-        --startsLaufend_;
-        if (stopWaehrendStart_) {
+        if (gestoppt_) {
+            // A stop came while the stream was starting; it could not reach it.
             verworfen = std::move(neu);
             abgebrochen = true;
         } else {
@@ -95,13 +80,74 @@ void SystemAudioCapture::start() {
     log("[hoerspur] System-Audio-Capture gestartet");
 }
 
+std::unique_ptr<SystemAudioStrom> SystemAudioCapture::starteStrom() {
+    const std::vector<Display> displays = dienst_->systemAudioDisplays();
+    if (displays.empty()) {
+        throw PlattformFehler(kFehlerDomain, 1, "kein Display gefunden");
+    }
+    SystemAudioKonfiguration konfiguration;
+    konfiguration.sampleRateHz = 48000;
+    konfiguration.kanaele = 2;
+    konfiguration.eigenenProzessAusschliessen = true;
+    return dienst_->starteSystemAudio(
+        displays.front(), konfiguration,
+        [kern = kern_](const AudioSampleBuffer& sample) { kern->verarbeite(sample); },
+        // Streams are stopped before this object goes, so `this` outlives the call.
+        [this](const std::string& fehlerText) {
+            log("[hoerspur] SCStream gestoppt: " + fehlerText);
+            ausgefallen_ = true;
+            wiederverbindung_.ausgefallen();
+        });
+}
+
+bool SystemAudioCapture::wiederverbinden() {
+    std::lock_guard halten(startMutex_);
+    std::unique_ptr<SystemAudioStrom> alt;
+    {
+        std::lock_guard lock(mutex_);
+        if (gestoppt_) return true;
+        alt = std::move(strom_);
+    }
+    if (alt) alt->stoppe();  // what is left of the stream that ended
+    std::unique_ptr<SystemAudioStrom> neu;
+    try {
+        neu = starteStrom();
+    } catch (const PlattformFehler& f) {
+        if (!fehlschlagGemeldet_) {
+            fehlschlagGemeldet_ = true;
+            log("[hoerspur] System-Audio noch nicht wieder da, neuer Versuch jede Sekunde: " +
+                f.vollText());
+        }
+        return false;
+    }
+    std::unique_ptr<SystemAudioStrom> verworfen;
+    {
+        std::lock_guard lock(mutex_);
+        if (gestoppt_) {
+            verworfen = std::move(neu);  // a stop came meanwhile
+        } else {
+            strom_ = std::move(neu);
+            fehlschlagGemeldet_ = false;
+            ausgefallen_ = false;
+        }
+    }
+    if (verworfen) {
+        verworfen->stoppe();
+        return true;
+    }
+    log("[hoerspur] System-Audio wieder verbunden");
+    return true;
+}
+
 void SystemAudioCapture::stop() {
     std::unique_ptr<SystemAudioStrom> strom;
     {
         std::lock_guard lock(mutex_);
-        if (startsLaufend_ > 0) stopWaehrendStart_ = true;
+        gestoppt_ = true;
         strom = std::move(strom_);
     }
+    kern_->gestoppt = true;
+    wiederverbindung_.beende();
     if (strom) strom->stoppe();
 }
 

@@ -182,26 +182,54 @@ TEST_F(SystemAudioCaptureTest, RefusalsReachTheCaller) {
     EXPECT_EQ(log().find("gestartet"), std::string::npos);
 }
 
-TEST_F(SystemAudioCaptureTest, StreamEndedByTheServiceIsLoggedOnce) {
+TEST_F(SystemAudioCaptureTest, AStreamTheServiceEndsIsLoggedAndComesBackWithItsGapOnTheTimeline) {
     SimSystemAudio s;
-    s.quelle = endlos();
-    s.stopptSelbstNach = 3;
+    s.quelle = stereo(3.0);
+    s.stopptSelbstNach = 20;
+    s.ausfallPuffer = 10;  // 10240 frames at 48 kHz: 3413 samples at 16 kHz
+    s.neustartsVerweigert = 1;
     s.stopFehlerText = "Error Domain=sck Code=-3821 \"weg\"";
     baue(std::move(s));
     capture->start();
-    ASSERT_TRUE(warte([](const auto& a) { return a.selbstGestoppt == 1; }));
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(bloecke(), 3u);
-    const std::string text = log();
-    const std::string zeile = "[hoerspur] SCStream gestoppt: Error Domain=sck Code=-3821 \"weg\"\n";
-    ASSERT_NE(text.find(zeile), std::string::npos);
-    EXPECT_EQ(text.find(zeile, text.find(zeile) + 1), std::string::npos);
+    ASSERT_TRUE(warte([](const auto& a) { return a.erschoepft; }));
     capture->stop();
+
+    // Everything but the lost buffers arrived, and the timeline holds their span
+    // as silence: the channel is as long as the source (less the converter's delay).
+    EXPECT_EQ(zeit.luecken(), 1);
+    EXPECT_NEAR(static_cast<double>(zeit.lueckenSamples()), 3413.0, 2.0);
+    EXPECT_NEAR(static_cast<double>(samples()), 3.0 * 16000 - 100, 100.0);
+    EXPECT_EQ(umgebung.systemAudio->stand().starts, 3);  // one refused
+    EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
+    const std::string text = log();
+    const std::string gestoppt =
+        "[hoerspur] SCStream gestoppt: Error Domain=sck Code=-3821 \"weg\"\n";
+    ASSERT_NE(text.find(gestoppt), std::string::npos) << text;
+    EXPECT_EQ(text.find(gestoppt, text.find(gestoppt) + 1), std::string::npos);
+    EXPECT_NE(text.find("[hoerspur] System-Audio noch nicht wieder da, neuer Versuch jede Sekunde: "
+                        "Error Domain=sim Code=-3805"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[hoerspur] System-Audio wieder verbunden\n"), std::string::npos);
+}
+
+TEST_F(SystemAudioCaptureTest, AStopWhileTheStreamIsAwayEndsTheAttempts) {
+    SimSystemAudio s;
+    s.quelle = endlos();
+    s.stopptSelbstNach = 3;
+    s.neustartsVerweigert = 1000;
+    baue(std::move(s));
+    capture->start();
+    ASSERT_TRUE(warte([](const auto& a) { return a.starts >= 2; }));
+    capture->stop();
+    const int starts = umgebung.systemAudio->stand().starts;
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(umgebung.systemAudio->stand().starts, starts);
+    EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
 }
 
 TEST_F(SystemAudioCaptureTest, NothingArrivesAfterStopAndStoppingTwiceOrEarlyDoesNothing) {
     baue(endlos());
-    capture->stop();  // before start
     capture->start();
     ASSERT_TRUE(warte([](const auto& a) { return a.geliefert > 20; }));
     capture->stop();
@@ -210,6 +238,14 @@ TEST_F(SystemAudioCaptureTest, NothingArrivesAfterStopAndStoppingTwiceOrEarlyDoe
     EXPECT_EQ(bloecke(), danach);
     capture->stop();
     EXPECT_EQ(umgebung.systemAudio->stand().stopps, 1);
+    EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
+
+    // A stop that came before the start (a stop during the recording's start-up)
+    // is not undone by the start.
+    baue(endlos());
+    capture->stop();
+    capture->start();
+    EXPECT_EQ(umgebung.systemAudio->stand().starts, 0);
     EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
 }
 
@@ -223,10 +259,46 @@ TEST_F(SystemAudioCaptureTest, StopDuringAStartStopsTheNewStreamAtOnce) {
     capture->stop();
     starter.join();
     EXPECT_EQ(umgebung.systemAudio->stand().laufend, 0);
-    const std::size_t danach = bloecke();
+    // Not one block of the stream that came up after the stop.
     std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(bloecke(), danach);
+    EXPECT_EQ(bloecke(), 0u);
     EXPECT_EQ(log().find("System-Audio-Capture gestartet"), std::string::npos);
+}
+
+// A service whose stream keeps calling back after it was told to stop.
+class HaltenderDienst final : public BildschirmAufnahme {
+  public:
+    TeilbarerInhalt teilbarerInhalt() override { return {{Display{1, 2, 2}}, {}}; }
+    std::unique_ptr<SystemAudioStrom> starteSystemAudio(const Display&,
+                                                        const SystemAudioKonfiguration&,
+                                                        SampleFunktion proSample,
+                                                        StopFunktion) override {
+        ablage = std::move(proSample);
+        struct Strom final : SystemAudioStrom {
+            void stoppe() override {}
+        };
+        return std::make_unique<Strom>();
+    }
+    SampleFunktion ablage;
+};
+
+TEST_F(SystemAudioCaptureTest, SamplesDeliveredAfterStopReturnWithoutWork) {
+    auto dienst = std::make_shared<HaltenderDienst>();
+    SystemAudioCapture c(16000.0, zeit, dienst);
+    int bloecke = 0;
+    c.setzeWeiter([&](std::vector<float>) { ++bloecke; });
+    c.start();
+    AudioSampleBuffer sample;
+    sample.pcm = PcmPuffer(STEREO_48K, 480);
+    sample.frames = 480;
+    sample.praesentationSekunden = NULL_S;
+    dienst->ablage(sample);
+    EXPECT_EQ(bloecke, 1);
+    const std::int64_t geschrieben = zeit.geschrieben();
+    c.stop();
+    dienst->ablage(sample);
+    EXPECT_EQ(bloecke, 1);
+    EXPECT_EQ(zeit.geschrieben(), geschrieben);
 }
 
 TEST_F(SystemAudioCaptureTest, DeliveryFunctionMayChangeWhileRunning) {

@@ -71,6 +71,17 @@ TEST_F(ZeitachseTest, EarlyFirstBlockDiscardsAcrossBlocks) {
     EXPECT_TRUE(logZeilen().empty());
 }
 
+TEST_F(ZeitachseTest, OverlapAddsToTheDiscardOfAnEarlyStart) {
+    // 1600 samples before the zero time, only 1000 in the first block: 600 pending.
+    EXPECT_TRUE(lege(1000, 99.9).empty());
+    // The next block is 10 ms (160 samples) early as well: both discards apply.
+    const std::vector<float> zweiter = lege(1000, 99.9 + 1000 / RATE - 0.010);
+    ASSERT_EQ(zweiter.size(), 240u);
+    EXPECT_EQ(zweiter.front(), 761.0f);
+    EXPECT_EQ(zeit.verworfen(), 1760);
+    EXPECT_EQ(zeit.ueberlappungen(), 1);
+}
+
 TEST_F(ZeitachseTest, JitterPassesAndDoesNotReanchor) {
     lege(1600, 100.0);
     // 3 ms late (48 samples) is within the 80-sample tolerance.

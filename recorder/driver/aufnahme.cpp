@@ -7,11 +7,12 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <utility>
 
 #include "basis/ausgabe.h"
@@ -48,9 +49,11 @@ std::string pfadIn(const std::string& ordner, const char* name) {
 
 Aufnahme::Aufnahme(const Config& konfiguration, Plattform plattform)
     : cfg_(konfiguration), plattform_(std::move(plattform)) {
-    // A folder that cannot be made shows up as write errors of the files in it.
-    std::error_code ignoriert;
-    std::filesystem::create_directories(cfg_.outDir, ignoriert);
+    try {
+        ordner_.emplace(AusgabeOrdner::oeffne(cfg_.outDir));
+    } catch (const PlattformFehler& f) {
+        ordnerFehler_ = f;
+    }
 
     zeitNull_ = plattform_.hostSekunden();
     nullUnixMs_ = plattform_.unixMs();
@@ -68,12 +71,16 @@ Aufnahme::Aufnahme(const Config& konfiguration, Plattform plattform)
             echoAusgabe(samples, sprache);
         };
     }
-    if (cfg_.rohMikro) {
+    if (cfg_.rohMikro && !ordnerFehler_) {
         // The header's rate field is an integer; the recording rate is truncated.
         const double rate = std::trunc(cfg_.sampleRate);
-        if (rate >= 1.0 && rate <= 2147483647.0) {
-            rohWav_ = RohWav::oeffnen(pfadIn(cfg_.outDir, "mikro_roh.wav"),
-                                      static_cast<std::int64_t>(rate));
+        try {
+            rohWav_ = RohWav::oeffnen(
+                pfadIn(cfg_.outDir, "mikro_roh.wav"),
+                rate >= 1.0 && rate <= 2147483647.0 ? static_cast<std::int64_t>(rate) : 0);
+        } catch (const PlattformFehler& f) {
+            // The chunks still carry the microphone; only the raw file is missing.
+            log("[hoerspur] Roh-Mikrofon-Datei nicht anlegbar: " + f.beschreibung());
         }
     }
     sysCap_ =
@@ -94,19 +101,24 @@ Aufnahme::~Aufnahme() {
     // The video first: its reports still go through this object.
     vidCap_.reset();
     // Captures next: nothing may arrive at the queues while they wind down.
-    {
-        std::lock_guard<std::mutex> l(micMutex_);
-        micCap_->stop();
-    }
-    {
-        std::lock_guard<std::mutex> l(sysMutex_);
-        sysCap_->stop();
-    }
+    micCap_->stop();
+    sysCap_->stop();
     echoQueue_.reset();
     themQueue_.reset();
 }
 
 void Aufnahme::starte() {
+    if (ordnerFehler_) {
+        // Nothing has been captured or written: the host learns it before the call.
+        log("[hoerspur] " + ordnerFehler_->beschreibung());
+        {
+            std::lock_guard<std::mutex> l(endeMutex_);
+            letzteZeileGeschrieben_ = true;
+            emit(zeileError(ordnerFehler_->beschreibung()));
+        }
+        beende(2);
+        return;
+    }
     startThread_ = std::thread([this] { startAufgabe(); });
 }
 
@@ -131,20 +143,14 @@ std::optional<std::string> versucheStart(Start start, const char* prefix) {
 }  // namespace
 
 void Aufnahme::startAufgabe() {
-    std::optional<std::string> mikroFehler;
-    std::optional<std::string> systemFehler;
-    {
-        std::lock_guard<std::mutex> l(micMutex_);
-        if (stopLaeuft_) return;
-        mikroFehler =
-            versucheStart([this] { micCap_->start(); }, "[hoerspur] Mikrofon nicht verfuegbar: ");
-    }
-    {
-        std::lock_guard<std::mutex> l(sysMutex_);
-        if (stopLaeuft_) return;
-        systemFehler = versucheStart([this] { sysCap_->start(); },
-                                     "[hoerspur] System-Audio nicht verfuegbar: ");
-    }
+    // A stop may come at any moment here; the captures stop what their start still
+    // brings up, and the stop sequence does not wait for this task.
+    if (stopLaeuft_) return;
+    const std::optional<std::string> mikroFehler =
+        versucheStart([this] { micCap_->start(); }, "[hoerspur] Mikrofon nicht verfuegbar: ");
+    if (stopLaeuft_) return;
+    const std::optional<std::string> systemFehler =
+        versucheStart([this] { sysCap_->start(); }, "[hoerspur] System-Audio nicht verfuegbar: ");
     const bool micLaeuft = !mikroFehler;
     const bool systemLaeuft = !systemFehler;
 
@@ -177,19 +183,19 @@ void Aufnahme::startAufgabe() {
 void Aufnahme::shutdown() {
     if (stopLaeuft_.exchange(true)) return;
     log("[hoerspur] Stop \xE2\x80\x94 schreibe Rest-Chunks");
-    {
-        // Waits for a microphone start still in progress; no block arrives after this.
-        std::lock_guard<std::mutex> l(micMutex_);
-        micCap_->stop();
-    }
+    // No microphone block is delivered after this, also when its start still runs.
+    micCap_->stop();
     stopThread_ = std::thread([this] { stopAufgabe(); });
 }
 
 void Aufnahme::stopAufgabe() {
-    {
-        std::lock_guard<std::mutex> l(sysMutex_);
-        sysCap_->stop();
-    }
+    sysCap_->stop();
+    // A channel still lost at the stop ends with its silence up to now, so both
+    // channels end together and the timeline report counts the span as a gap. The
+    // captures are stopped: their timelines are this task's now.
+    const double jetzt = plattform_.hostSekunden();
+    if (sysCap_->ausgefallen()) systemBlock(zeitThem_->einordnen({}, jetzt, 0.0));
+    if (micCap_->ausgefallen()) mikroBlock(zeitMe_->einordnen({}, jetzt, 0.0));
     // Bounded: a hanging X server or encoder costs the video, never the audio.
     const std::optional<VideoErgebnis> video = vidCap_->stop(VIDEO_STOP_FRIST);
     echoQueue_->sync([this] {
@@ -260,18 +266,18 @@ void Aufnahme::systemBlock(std::vector<float> block) {
     }
 }
 
-// On the microphone delivery thread.
+// On the microphone delivery thread: no file work here either, with or without
+// the echo path; the raw file and the "me" chunker live on the echo queue.
 void Aufnahme::mikroBlock(std::vector<float> block) {
     if (block.empty()) return;
-    if (strecke_) {
-        echoQueue_->async([this, b = std::move(block)] {
-            if (rohWav_) rohWav_->schreiben(b);
+    echoQueue_->async([this, b = std::move(block)] {
+        if (rohWav_) rohWav_->schreiben(b);
+        if (strecke_) {
             strecke_->mikro(b);
-        });
-    } else {
-        if (rohWav_) rohWav_->schreiben(block);
-        meChunker_->append(block);
-    }
+        } else {
+            meChunker_->append(b);
+        }
+    });
 }
 
 // On the echo queue.
@@ -279,20 +285,42 @@ void Aufnahme::echoAusgabe(std::span<const float> samples, std::span<const bool>
     meChunker_->append(samples, sprache);
 }
 
+namespace {
+
+sigset_t stopSignale() {
+    sigset_t signale;
+    sigemptyset(&signale);
+    sigaddset(&signale, SIGINT);
+    sigaddset(&signale, SIGTERM);
+    return signale;
+}
+
+}  // namespace
+
+void sperreStopSignale() {
+    const sigset_t signale = stopSignale();
+    pthread_sigmask(SIG_BLOCK, &signale, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void gibStopSignaleFrei() {
+    const sigset_t signale = stopSignale();
+    pthread_sigmask(SIG_UNBLOCK, &signale, nullptr);
+}
+
 void fuehreAufnahmeAus(const Config& konfiguration, Plattform plattform) {
-    // Blocked before the first thread exists, so every thread inherits the mask
-    // and the signals reach the program only through the descriptor below.
-    sigset_t stopSignale;
-    sigemptyset(&stopSignale);
-    sigaddset(&stopSignale, SIGINT);
-    sigaddset(&stopSignale, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignale, nullptr);
-    const int signalFd = signalfd(-1, &stopSignale, SFD_CLOEXEC);
+    // Already done by main; again here so that no caller can forget it before the
+    // first thread exists (every thread inherits the mask).
+    sperreStopSignale();
+    const sigset_t signale = stopSignale();
+    const int signalFd = signalfd(-1, &signale, SFD_CLOEXEC);
     const int endeFd = eventfd(0, EFD_CLOEXEC);
     if (signalFd < 0 || endeFd < 0) {
         log(std::string("[hoerspur] Signale nicht einrichtbar: ") + std::strerror(errno));
         std::_Exit(2);
     }
+    starteHintergrundAusgabe();
 
     Aufnahme aufnahme(konfiguration, std::move(plattform));
     aufnahme.beiEnde([endeFd] {
@@ -301,6 +329,7 @@ void fuehreAufnahmeAus(const Config& konfiguration, Plattform plattform) {
     });
     aufnahme.starte();
 
+    std::optional<std::chrono::steady_clock::time_point> stopBeginn;
     while (!aufnahme.exitStatus()) {
         pollfd warte[2] = {{signalFd, POLLIN, 0}, {endeFd, POLLIN, 0}};
         if (poll(warte, 2, -1) < 0) {
@@ -310,6 +339,7 @@ void fuehreAufnahmeAus(const Config& konfiguration, Plattform plattform) {
         if (warte[0].revents & POLLIN) {
             signalfd_siginfo info;
             if (::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                if (!stopBeginn) stopBeginn = std::chrono::steady_clock::now();
                 aufnahme.shutdown();
             }
         }
@@ -319,8 +349,16 @@ void fuehreAufnahmeAus(const Config& konfiguration, Plattform plattform) {
         }
     }
     const int status = aufnahme.warteAufEnde();
-    // Every line is written and every file closed; threads that may still be
-    // inside a platform call (a start that hangs) are not waited for.
+    // Every file is closed and every line queued. A host that does not read gets
+    // until STOP_FRIST after its signal; what it has not taken by then is lost
+    // rather than the stop held up.
+    const auto jetzt = std::chrono::steady_clock::now();
+    const auto bis = stopBeginn ? *stopBeginn + STOP_FRIST : jetzt + STOP_FRIST;
+    const auto rest = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(bis - jetzt),
+                               std::chrono::milliseconds(100));
+    (void)leereAusgabe(rest);
+    // Threads that may still be inside a platform call (a start that hangs) are
+    // not waited for.
     std::_Exit(status);
 }
 

@@ -5,9 +5,12 @@
 // Threads: the constructor, shutdown() and the end wait run on the main thread.
 // The capture start and the stop sequence run on threads this object owns; blocks
 // arrive on the capture threads and move on through the "chunks.them" and "echo"
-// queues. The meeting-window video runs beside them on threads of its own
-// (WindowVideoCapture) and never holds up the audio: the stop waits for it at most
-// VIDEO_STOP_FRIST. The destructor waits for all of them.
+// queues at once, so no file is ever written on a capture's delivery thread. The
+// stop never waits for a capture start: each capture stops what a start still
+// running brings up. The meeting-window video runs beside them on threads of its
+// own (WindowVideoCapture) and never holds up the audio: the stop waits for it at
+// most VIDEO_STOP_FRIST. The destructor waits for all threads, a hanging start
+// included (fuehreAufnahmeAus() ends the process without it).
 #pragma once
 
 #include <atomic>
@@ -21,6 +24,8 @@
 #include <thread>
 
 #include "platform/plattform.h"
+#include "platform/plattform_fehler.h"
+#include "recorder/driver/ausgabe_ordner.h"
 #include "recorder/driver/config.h"
 
 namespace hoerspur {
@@ -39,15 +44,18 @@ inline constexpr std::chrono::milliseconds VIDEO_STOP_FRIST{5000};
 
 class Aufnahme {
   public:
-    // Creates the output folder, fixes the zero point and builds every object of
-    // the recording; starts nothing. `plattform` must outlive the recording.
+    // Makes the output folder ready and locks it (see AusgabeOrdner), fixes the zero
+    // point and builds every object of the recording; starts nothing. A folder that
+    // cannot take the recording is reported by starte(). `plattform` must outlive
+    // the recording.
     Aufnahme(const Config& konfiguration, Plattform plattform);
     ~Aufnahme();
     Aufnahme(const Aufnahme&) = delete;
     Aufnahme& operator=(const Aufnahme&) = delete;
 
     // Starts the capture start task (microphone, then system audio, then the
-    // "started" line).
+    // "started" line). With an unusable output folder it emits the "error" line
+    // instead and ends the recording with status 2; nothing is captured.
     void starte();
 
     // Begins the stop sequence; later calls do nothing. Stops the microphone
@@ -90,17 +98,17 @@ class Aufnahme {
     std::unique_ptr<Zeitachse> zeitMe_;
     std::unique_ptr<SerialQueue> themQueue_;
     std::unique_ptr<SerialQueue> echoQueue_;
-    // nur auf der Echo-Queue, wenn es die Echo-Strecke gibt; sonst auf dem Mikrofon-Thread
+    // nur auf der Echo-Queue (the raw file too)
     std::unique_ptr<EchoStrecke> strecke_;
     std::unique_ptr<RohWav> rohWav_;
     std::unique_ptr<SystemAudioCapture> sysCap_;
     std::shared_ptr<MicCapture> micCap_;
     std::unique_ptr<WindowVideoCapture> vidCap_;
 
-    // The microphone is started and stopped under micMutex_, the system audio
-    // under sysMutex_, so a stop never races a start that is still running.
-    std::mutex micMutex_;
-    std::mutex sysMutex_;
+    // The lock of the output folder, held for the whole recording, or why not.
+    std::optional<AusgabeOrdner> ordner_;
+    std::optional<PlattformFehler> ordnerFehler_;
+
     std::atomic<bool> stopLaeuft_{false};
 
     // unter endeMutex_
@@ -114,9 +122,23 @@ class Aufnahme {
     std::thread stopThread_;
 };
 
-// Runs a recording as the process's main job: blocks SIGINT and SIGTERM, starts,
-// waits for the first signal on this (main) thread, stops, and ends the process
-// with the exit status once every file is closed and every line written.
+// The first thing main does: blocks SIGINT and SIGTERM for this thread and every
+// thread started later, so that a stop signal is taken up by the recording and ends
+// it with "done"; ignores SIGPIPE and SIGXFSZ, so a reader that went away or a file
+// size limit shows as a failed write, never as the end of the program.
+void sperreStopSignale();
+// Unblocks SIGINT and SIGTERM again, for the side modes, which end on them the
+// ordinary way.
+void gibStopSignaleFrei();
+
+// The most a stop waits for lines that the host does not read.
+inline constexpr std::chrono::seconds STOP_FRIST{5};
+
+// Runs a recording as the process's main job: writes its lines from writer threads
+// that the host's reading cannot hold up, starts, waits for the first stop signal
+// on this (main) thread, stops, and ends the process with the exit status once
+// every file is closed and every line written (or STOP_FRIST after the signal when
+// the host does not read them).
 [[noreturn]] void fuehreAufnahmeAus(const Config& konfiguration, Plattform plattform);
 
 }  // namespace hoerspur

@@ -12,8 +12,6 @@
 
 namespace hoerspur {
 
-Config cfg;
-
 namespace {
 
 std::string aktuellerOrdner() {
@@ -75,32 +73,6 @@ bool rateBrauchbar(double rate, const Config& c) {
 }  // namespace
 
 Config::Config() : outDir(aktuellerOrdner()) {}
-
-Config::Config(std::string outDir_, double chunkSeconds_, double sampleRate_, bool turnMode_,
-               double minSeconds_, double maxSeconds_, double silenceSeconds_, float silenceRms_,
-               bool video_, double videoWarten_, bool echo_, bool rohMikro_,
-               std::vector<std::string> echoDatei_, bool ohneNachfilter_,
-               std::optional<std::string> chunkOrdner_, bool fensterProbe_, bool alleFenster_,
-               std::optional<std::string> fensterWahl_, bool zeitachseTest_)
-    : outDir(std::move(outDir_)),
-      chunkSeconds(chunkSeconds_),
-      sampleRate(sampleRate_),
-      turnMode(turnMode_),
-      minSeconds(minSeconds_),
-      maxSeconds(maxSeconds_),
-      silenceSeconds(silenceSeconds_),
-      silenceRms(silenceRms_),
-      video(video_),
-      videoWarten(videoWarten_),
-      echo(echo_),
-      rohMikro(rohMikro_),
-      echoDatei(std::move(echoDatei_)),
-      ohneNachfilter(ohneNachfilter_),
-      chunkOrdner(std::move(chunkOrdner_)),
-      fensterProbe(fensterProbe_),
-      alleFenster(alleFenster_),
-      fensterWahl(std::move(fensterWahl_)),
-      zeitachseTest(zeitachseTest_) {}
 
 Config parseArgs(int argc, const char* const* argv) {
     Config c;
@@ -260,6 +232,10 @@ Config parseArgs(int argc, const char* const* argv) {
         }
     }
     return c;
+}
+
+bool istAufnahme(const Config& c) {
+    return c.echoDatei.size() != 3 && !c.zeitachseTest && !c.fensterWahl && !c.fensterProbe;
 }
 
 }  // namespace hoerspur

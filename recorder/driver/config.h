@@ -29,12 +29,6 @@ struct Config {
     bool zeitachseTest = false;
 
     Config();
-    Config(std::string outDir, double chunkSeconds, double sampleRate, bool turnMode,
-           double minSeconds, double maxSeconds, double silenceSeconds, float silenceRms,
-           bool video, double videoWarten, bool echo, bool rohMikro,
-           std::vector<std::string> echoDatei, bool ohneNachfilter,
-           std::optional<std::string> chunkOrdner, bool fensterProbe, bool alleFenster,
-           std::optional<std::string> fensterWahl, bool zeitachseTest);
 };
 
 // Parses an argument vector (index 0, the program path, is never examined).
@@ -42,7 +36,8 @@ struct Config {
 // unusable numbers leave the field as it was.
 Config parseArgs(int argc, const char* const* argv);
 
-// The settings of this run; set once in main before anything else starts.
-extern Config cfg;
+// Whether the options select a recording rather than one of the side modes
+// (--echo-datei with three paths, --zeitachse-test, --fenster-wahl, --fenster-probe).
+bool istAufnahme(const Config& c);
 
 }  // namespace hoerspur

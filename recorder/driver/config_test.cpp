@@ -108,6 +108,10 @@ TEST(ParseArgs, ValueIsTakenWhateverItLooksLike) {
     const Config d = parse({"--echo-datei", "--kein-echo", "a", "b"});
     EXPECT_EQ(d.echoDatei, (std::vector<std::string>{"--kein-echo", "a", "b"}));
     EXPECT_TRUE(d.echo);
+    // The third value too is a value, never read again as an option.
+    const Config e = parse({"--echo-datei", "a", "b", "--kein-echo"});
+    EXPECT_EQ(e.echoDatei, (std::vector<std::string>{"a", "b", "--kein-echo"}));
+    EXPECT_TRUE(e.echo);
 }
 
 TEST(ParseArgs, NumbersFollowTheWholeArgumentCLocaleRule) {

@@ -11,9 +11,13 @@
 
 int main(int argc, char** argv) {
     using namespace hoerspur;
-    cfg = parseArgs(argc, argv);
-    Plattform plattform = linuxPlattform(
-        [](const std::string& fehlerText) { log("[hoerspur] Mikrofon gestoppt: " + fehlerText); });
+    // First of all: from here on a stop signal ends a recording with "done".
+    sperreStopSignale();
+    const Config cfg = parseArgs(argc, argv);
+    // The side modes end on a stop signal the ordinary way.
+    if (!istAufnahme(cfg)) gibStopSignaleFrei();
+
+    Plattform plattform = linuxPlattform();
     if (const std::optional<int> status = fuehreSeitenmodusAus(cfg, *plattform.bildschirm)) {
         return *status;
     }
