@@ -167,8 +167,9 @@ class VideoAufsicht : public ::testing::Test {
   private:
     // The supervision's sleeper: waits while the sleep would pass the limit set
     // by laufeBis (or until stopped), then moves the clock and waits until the
-    // running stream has delivered every picture due by then.
+    // running stream has delivered every picture due by then, or ended.
     void schlafe(double s, const std::function<bool()>& abgebrochen) {
+        warteBisStromRuht();  // a stream started by the last check has its first picture
         {
             std::unique_lock l(mutex_);
             while (umgebung_.uhr->jetzt() - START + s > grenze_ + 1e-9) {
@@ -180,11 +181,17 @@ class VideoAufsicht : public ::testing::Test {
             amZiel_ = false;
         }
         umgebung_.uhr->vorruecken(s);
+        warteBisStromRuht();
+    }
+
+    // Streams start at whole seconds, so a picture is due right now: once it is
+    // delivered (or the stream has ended at it), the stream waits for the clock.
+    void warteBisStromRuht() {
         const double jetzt = umgebung_.uhr->jetzt();
         EXPECT_TRUE(umgebung_.fensterVideo->warte(
             [&](const SimFensterVideoAufrufe& a) {
                 return a.laufend == 0 ||
-                       (a.letzteBildSekunden && *a.letzteBildSekunden > jetzt - 1.0 / 15.0 - 1e-6);
+                       (a.letzteBildSekunden && *a.letzteBildSekunden >= jetzt - 1e-9);
             },
             10s));
     }
