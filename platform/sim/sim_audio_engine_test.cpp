@@ -20,7 +20,10 @@ using namespace std::chrono_literals;
 // `n` buffers of 480 frames at 48 kHz mono, buffer k holding the value k.
 SimQuelle nummerierteQuelle(std::uint64_t n, std::optional<double> start = std::nullopt) {
     std::vector<float> werte(n * 480);
-    for (std::size_t i = 0; i < werte.size(); ++i) werte[i] = static_cast<float>(i / 480);
+    for (std::size_t i = 0; i < werte.size(); ++i) {
+        const std::size_t puffer = i / 480;
+        werte[i] = static_cast<float>(puffer);
+    }
     SimPlan plan;
     plan.signal = SimSignal::mono(werte);
     plan.startSekunden = start;

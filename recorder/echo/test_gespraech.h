@@ -125,7 +125,7 @@ inline std::vector<double> raumAntwort(int verzoegerungSamples, double direkt, i
     h[static_cast<std::size_t>(verzoegerungSamples)] = direkt;
     for (int r = 0; r < 96; ++r) {
         const int t = ort(zufall);
-        h[static_cast<std::size_t>(verzoegerungSamples + t)] +=
+        h[static_cast<std::size_t>(verzoegerungSamples) + static_cast<std::size_t>(t)] +=
             direkt * 0.3 * normal(zufall) * std::exp(-t / 250.0);
     }
     return h;
