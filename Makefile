@@ -15,7 +15,7 @@ FUZZ_SEKUNDEN ?= 15
 endif
 
 .PHONY: deps build build-asan build-tsan build-fuzz build-release test test-normal test-asan \
-        test-tsan fuzz bench bench-live demo demo-beobachter format tidy clean
+        test-tsan fuzz bench bench-live bench-video demo demo-beobachter format tidy clean
 
 deps:
 	@scripts/install-deps
@@ -80,6 +80,11 @@ bench: build-release
 # A long live recording against a private sound server (DAUER seconds, default 600).
 bench-live: build-release
 	@scripts/bench-aufnahme
+
+# What the video costs that recording: without and with a filmed meeting window
+# (DAUER seconds with video, default 600; DAUER_OHNE without, default 120).
+bench-video: build-release
+	@scripts/bench-video
 
 demo: build
 	@scripts/demo

@@ -266,6 +266,72 @@ TEST_F(AufnahmeTest, BothRefusedWritesOnlyTheErrorLineAndEndsWithStatus2) {
     EXPECT_EQ(zweiter.ereignisText(), "{\"event\":\"error\",\"message\":\"Mikrofon gesperrt\"}\n");
 }
 
+// The meeting window beside the audio: with video the recorder says so in
+// "started", reports the picture as it starts and announces the file at the stop,
+// after the drained chunks and before the final lines; without video nothing of
+// it happens. The audio is the same either way.
+TEST_F(AufnahmeTest, MeetingWindowIsFilmedBesideTheAudioOnlyWhenVideoIsWanted) {
+    TeilbaresFenster zoom;
+    zoom.id = 7;
+    zoom.titel = "Zoom Meeting";
+    zoom.app = FensterApp{"us.zoom.xos", "zoom.us", 4711};
+    zoom.rahmen = FensterRahmen{0, 0, 1280, 800};
+    zoom.aufBildschirm = true;
+    szenario_.systemAudio.fenster = {SimFensterSchritt{0.0, {zoom}, std::nullopt}};
+
+    starte({"--no-video"});
+    warteBisGeliefert();
+    EXPECT_EQ(stoppe(), 0);
+    const std::int64_t themOhne = aufnahme_->zeitThem().geschrieben();
+    const std::int64_t meOhne = aufnahme_->zeitMe().geschrieben();
+    const std::vector<std::string> ohne = mit_.ereignisZeilen();
+    EXPECT_NE(mit_.ereignisText().find(R"("video":false)"), std::string::npos);
+    for (const std::string& z : ohne)
+        EXPECT_EQ(z.find("\"event\":\"video"), std::string::npos) << z;
+    EXPECT_TRUE(umgebung_.videoSchreiber->stand().pfade.empty());
+    EXPECT_EQ(umgebung_.fensterVideo->stand().starts, 0);
+
+    aufnahme_.reset();
+    ZeilenMitschnitt mit;
+    starte({"--video"});
+    ASSERT_TRUE(umgebung_.systemAudio->warte(
+        [](const SimSystemAudioAufrufe& a) { return a.erschoepft; }, 60s));
+    ASSERT_TRUE(
+        umgebung_.mikrofon->warte([](const SimMikrofonAufrufe& a) { return a.erschoepft; }, 60s));
+    // The first check runs right after "started"; the clock stands, so the stream
+    // delivers its first picture only.
+    ASSERT_TRUE(umgebung_.videoSchreiber->warte(
+        [](const SimVideoSchreiberAufrufe& a) { return a.angehaengt >= 1; }, 10s));
+    EXPECT_EQ(stoppe(), 0);
+    EXPECT_EQ(aufnahme_->zeitThem().geschrieben(), themOhne);
+    EXPECT_EQ(aufnahme_->zeitMe().geschrieben(), meOhne);
+
+    const std::vector<std::string> zeilen = mit.ereignisZeilen();
+    auto stelle = [&](const std::string& anfang) {
+        return std::find_if(zeilen.begin(), zeilen.end(),
+                            [&](const std::string& z) { return z.rfind(anfang, 0) == 0; }) -
+               zeilen.begin();
+    };
+    const auto started = stelle(R"({"event":"started")");
+    ASSERT_LT(started, static_cast<std::ptrdiff_t>(zeilen.size()));
+    EXPECT_NE(zeilen[started].find(R"("video":true)"), std::string::npos);
+    const std::string zoomQuelle = "Zoom \u00b7 Zoom Meeting";
+    const auto start = stelle(R"({"event":"video_start")");
+    ASSERT_LT(start, static_cast<std::ptrdiff_t>(zeilen.size()));
+    EXPECT_GT(start, started);
+    EXPECT_EQ(zeilen[start],
+              R"({"event":"video_start","quelle":")" + zoomQuelle +
+                  R"(","art":"fenster","rang":1,"grund":"Zoom-Meetingfenster","t_s":0.0})");
+    const auto video = stelle(R"({"event":"video")");
+    ASSERT_LT(video, static_cast<std::ptrdiff_t>(zeilen.size()));
+    EXPECT_EQ(zeilen[video], R"({"event":"video","path":")" + ordner_ +
+                                 R"(/video.mp4","frames":1,"quelle":")" + zoomQuelle + R"("})");
+    EXPECT_LT(video, stelle(R"({"event":"echo")"));
+    EXPECT_EQ(zeilen.back(), R"({"event":"done"})");
+    EXPECT_EQ(umgebung_.videoSchreiber->stand().status, SchreiberStatus::fertig);
+    EXPECT_EQ(umgebung_.fensterVideo->stand().laufend, 0);
+}
+
 TEST_F(AufnahmeTest, SecondStopDoesNothing) {
     starte();
     warteBisGeliefert();

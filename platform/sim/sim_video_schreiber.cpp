@@ -46,8 +46,9 @@ void SimVideoSchreiber::starteSitzung(double quellSekunden) {
 
 bool SimVideoSchreiber::bereitFuerMehr() const {
     std::lock_guard lock(mutex_);
+    const bool beschaeftigt = skript_.beschaeftigtBeiAbfrage.count(abfragen_++) != 0;
     return status_ == SchreiberStatus::schreibt && !fertigMarkiert_ && sitzungStart_ &&
-           skript_.nichtBereitBei.count(versuche_) == 0;
+           skript_.nichtBereitBei.count(versuche_) == 0 && !beschaeftigt;
 }
 
 bool SimVideoSchreiber::haengeAn(const BgraBild& bild, double praesentationSekunden) {
@@ -69,6 +70,11 @@ bool SimVideoSchreiber::haengeAn(const BgraBild& bild, double praesentationSekun
             ++a.abgelehnt;
         }
     });
+    if (genommen && skript_.fehlerNachBildern &&
+        ++genommenZahl_ >= skript_.fehlerNachBildern->first) {
+        fehlerText_ = skript_.fehlerNachBildern->second;
+        setzeStatus(SchreiberStatus::fehlgeschlagen);
+    }
     return genommen;
 }
 

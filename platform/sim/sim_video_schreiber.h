@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/plattform_fehler.h"
@@ -32,9 +33,16 @@ struct SimVideoSchreiberSkript {
     std::optional<std::string> startFehler;
     // beende() ends failed with this text.
     std::optional<std::string> abschlussFehler;
+    // Writing fails with this text once so many pictures were taken (a full
+    // disk): the status turns fehlgeschlagen and no picture is taken after.
+    std::optional<std::pair<std::uint64_t, std::string>> fehlerNachBildern;
     // Append attempts (0 is a writer's first haengeAn) that find the writer busy:
     // bereitFuerMehr() is false before them and they are refused.
     std::set<std::uint64_t> nichtBereitBei;
+    // Calls of bereitFuerMehr() (0 is a writer's first) that answer false, as an
+    // encoder still busy with earlier pictures; a caller that asks first then
+    // skips the picture.
+    std::set<std::uint64_t> beschaeftigtBeiAbfrage;
 };
 
 struct SimVideoSchreiberAufrufe {
@@ -90,6 +98,8 @@ class SimVideoSchreiber final : public VideoSchreiber {
     std::optional<double> letzteZeit_;
     bool fertigMarkiert_ = false;
     std::uint64_t versuche_ = 0;
+    mutable std::uint64_t abfragen_ = 0;
+    std::uint64_t genommenZahl_ = 0;
 };
 
 // A writer factory for the Plattform; throws the script's anlegenFehler.

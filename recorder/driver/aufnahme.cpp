@@ -25,6 +25,7 @@
 #include "recorder/driver/ereignisse.h"
 #include "recorder/driver/serial_queue.h"
 #include "recorder/echo/echo_strecke.h"
+#include "recorder/video/window_video_capture.h"
 
 namespace hoerspur {
 
@@ -88,12 +89,18 @@ Aufnahme::Aufnahme(const Config& konfiguration, Plattform plattform)
     micCap_ =
         MicCapture::erstelle(cfg_.sampleRate, *zeitMe_, plattform_.neueAudioEngine(),
                              [this](std::vector<float> block) { mikroBlock(std::move(block)); });
+    // Made in every recording, started only when video is wanted.
+    vidCap_ = std::make_unique<WindowVideoCapture>(
+        cfg_.outDir, zeitNull_, plattform_,
+        [this](const VideoMeldung& m) { emitSolangeOffen(zeileVideoMeldung(m)); });
 }
 
 Aufnahme::~Aufnahme() {
     if (startThread_.joinable()) startThread_.join();
     if (stopThread_.joinable()) stopThread_.join();
-    // Captures first: nothing may arrive at the queues while they wind down.
+    // The video first: its reports still go through this object.
+    vidCap_.reset();
+    // Captures next: nothing may arrive at the queues while they wind down.
     micCap_->stop();
     sysCap_->stop();
     echoQueue_.reset();
@@ -167,9 +174,10 @@ void Aufnahme::startAufgabe() {
             *systemFehler);
         emitSolangeOffen(zeileDegraded("them", *systemFehler));
     }
-    // The meeting-window video is not part of this build: it never starts.
     emitSolangeOffen(
-        zeileStarted(micLaeuft, systemLaeuft, false, echoAn_ && systemLaeuft, nullUnixMs_));
+        zeileStarted(micLaeuft, systemLaeuft, cfg_.video, echoAn_ && systemLaeuft, nullUnixMs_));
+    // Returns at once; a stop that has begun meanwhile keeps it from starting.
+    if (cfg_.video && !stopLaeuft_) vidCap_->starteGeduldig(cfg_.videoWarten);
 }
 
 void Aufnahme::shutdown() {
@@ -188,11 +196,14 @@ void Aufnahme::stopAufgabe() {
     const double jetzt = plattform_.hostSekunden();
     if (sysCap_->ausgefallen()) systemBlock(zeitThem_->einordnen({}, jetzt, 0.0));
     if (micCap_->ausgefallen()) mikroBlock(zeitMe_->einordnen({}, jetzt, 0.0));
+    // Bounded: a hanging X server or encoder costs the video, never the audio.
+    const std::optional<VideoErgebnis> video = vidCap_->stop(VIDEO_STOP_FRIST);
     echoQueue_->sync([this] {
         if (strecke_) strecke_->abschliessen();
         if (rohWav_) rohWav_->schliessen();
     });
     themQueue_->sync([] {});
+    if (video) emitSolangeOffen(zeileVideo(video->pfad, video->frames, video->quelle));
     themChunker_->finalizeRemainder();
     meChunker_->finalizeRemainder();
     {

@@ -7,7 +7,9 @@
 // arrive on the capture threads and move on through the "chunks.them" and "echo"
 // queues at once, so no file is ever written on a capture's delivery thread. The
 // stop never waits for a capture start: each capture stops what a start still
-// running brings up. The destructor waits for all threads, a hanging start
+// running brings up. The meeting-window video runs beside them on threads of its
+// own (WindowVideoCapture) and never holds up the audio: the stop waits for it at
+// most VIDEO_STOP_FRIST. The destructor waits for all threads, a hanging start
 // included (fuehreAufnahmeAus() ends the process without it).
 #pragma once
 
@@ -34,7 +36,11 @@ class MicCapture;
 class RohWav;
 class SerialQueue;
 class SystemAudioCapture;
+class WindowVideoCapture;
 class Zeitachse;
+
+// The most the stop sequence waits for the video to finish its file.
+inline constexpr std::chrono::milliseconds VIDEO_STOP_FRIST{5000};
 
 class Aufnahme {
   public:
@@ -97,6 +103,7 @@ class Aufnahme {
     std::unique_ptr<RohWav> rohWav_;
     std::unique_ptr<SystemAudioCapture> sysCap_;
     std::shared_ptr<MicCapture> micCap_;
+    std::unique_ptr<WindowVideoCapture> vidCap_;
 
     // The lock of the output folder, held for the whole recording, or why not.
     std::optional<AusgabeOrdner> ordner_;

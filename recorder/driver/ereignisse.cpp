@@ -126,6 +126,21 @@ std::string zeileVideo(std::string_view path, std::int64_t frames, std::string_v
     return z;
 }
 
+std::string zeileVideoMeldung(const VideoMeldung& m) {
+    switch (m.art) {
+        case VideoMeldung::Art::start:
+        case VideoMeldung::Art::wechsel:
+            return zeileVideoZiel(
+                m.art == VideoMeldung::Art::start ? "video_start" : "video_wechsel", m.ziel.quelle,
+                m.ziel.art, m.ziel.rang, m.ziel.grund, m.tSekunden);
+        case VideoMeldung::Art::pause:
+            return zeileVideoPause(m.text, m.tSekunden);
+        case VideoMeldung::Art::keinBild:
+            break;
+    }
+    return zeileVideoNone(m.text);
+}
+
 namespace {
 
 // The statistics' fields without the closing brace, for the two lines that carry them.

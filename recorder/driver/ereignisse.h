@@ -10,6 +10,7 @@
 #include "recorder/audiofiles/channel_chunker.h"
 #include "recorder/capture/zeitachse.h"
 #include "recorder/echo/echo_strecke.h"
+#include "recorder/video/video_meldung.h"
 
 namespace hoerspur {
 
@@ -27,6 +28,9 @@ std::string zeileVideoZiel(std::string_view event, std::string_view quelle, std:
 std::string zeileVideoPause(std::string_view message, double tSekunden);
 std::string zeileVideoNone(std::string_view message);
 std::string zeileVideo(std::string_view path, std::int64_t frames, std::string_view quelle);
+// The line of a report of the video recorder: video_start, video_wechsel,
+// video_pause or video_none.
+std::string zeileVideoMeldung(const VideoMeldung& meldung);
 // The echo path's statistics at the end of a recording.
 std::string zeileEcho(const EchoStatistik& statistik, std::int64_t chunksOhneSprache);
 // The result line of the offline echo mode: the statistics and what the run cost.
