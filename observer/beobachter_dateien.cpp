@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "basis/ausgabe.h"
+#include "basis/datei_schreiben.h"
 
 namespace hoerspur {
 
@@ -32,21 +33,6 @@ J zeileAls(const Zeile& zeile) {
 template <typename J>
 std::string kompakt(const J& wert) {
     return wert.dump(-1, ' ', false, J::error_handler_t::replace);
-}
-
-bool schreibeGanz(int fd, const std::string& text) {
-    const char* p = text.data();
-    std::size_t rest = text.size();
-    while (rest > 0) {
-        const ssize_t n = ::write(fd, p, rest);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        rest -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -78,7 +64,7 @@ bool schreibeAtomar(const std::string& pfad, const std::string& inhalt) {
     const std::string temp = ordner + "." + name + ".neu." + std::to_string(::getpid());
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    const bool geschrieben = schreibeGanz(fd, inhalt) && ::fsync(fd) == 0;
+    const bool geschrieben = schreibeAlles(fd, inhalt.data(), inhalt.size()) && ::fsync(fd) == 0;
     const bool geschlossen = ::close(fd) == 0;
     if (!geschrieben || !geschlossen || ::rename(temp.c_str(), pfad.c_str()) != 0) {
         ::unlink(temp.c_str());
@@ -115,7 +101,7 @@ void Spur::schreibe(const nlohmann::ordered_json& zeile) {
         if (fd_ < 0) return;
         laengeBytes_ = 0;
     }
-    if (schreibeGanz(fd_, text)) {
+    if (schreibeAlles(fd_, text.data(), text.size())) {
         laengeBytes_ += static_cast<std::int64_t>(text.size());
     } else {
         // A full disk may have taken part of the line: cut it off again.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "basis/datei_schreiben.h"
 #include "platform/plattform_fehler.h"
 
 namespace hoerspur {
@@ -42,21 +43,6 @@ std::uint64_t leseU64(const std::uint8_t* quelle) {
 
 bool istKennung(const std::uint8_t* quelle, const char (&kennung)[5]) {
     return std::memcmp(quelle, kennung, 4) == 0;
-}
-
-// Writes all of `daten` at the descriptor's position, resuming after short writes
-// and signals; false with errno set on failure.
-bool schreibeAlles(int fd, const std::uint8_t* daten, std::size_t anzahl) {
-    while (anzahl > 0) {
-        const ssize_t n = ::write(fd, daten, anzahl);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        daten += n;
-        anzahl -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 std::string ordnerVon(const std::string& pfad) {

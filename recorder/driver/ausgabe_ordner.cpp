@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "basis/datei_schreiben.h"
 #include "platform/plattform_fehler.h"
 
 namespace hoerspur {
@@ -21,19 +22,6 @@ constexpr std::size_t PROBE_BYTES = 4096;
 
 std::string genannt(const std::string& pfad) {
     return "Ausgabeordner \"" + pfad + "\"";
-}
-
-bool schreibeAlles(int fd, const char* daten, std::size_t anzahl) {
-    while (anzahl > 0) {
-        const ssize_t n = ::write(fd, daten, anzahl);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        daten += n;
-        anzahl -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Writes a few kilobytes into the folder and leaves nothing behind; errno on failure.
