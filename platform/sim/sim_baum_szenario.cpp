@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/sim/sim_json_objekt.h"
+
 namespace hoerspur {
 
 namespace {
@@ -16,53 +18,13 @@ namespace {
 using Json = nlohmann::json;
 
 [[noreturn]] void fehler(const std::string& wo, const std::string& was) {
-    throw SzenarioFehler("Baum: " + wo + ": " + was);
+    simJsonFehler("Baum", wo, was);
 }
 
-// One JSON object whose keys are read once each; unread keys are errors, so a
-// misspelt key never passes silently.
-class Objekt {
+// A tree file's objects: errors say "Baum: ...".
+class Objekt : public SimJsonObjekt {
   public:
-    Objekt(const Json& j, std::string wo) : j_(j), wo_(std::move(wo)) {
-        if (!j_.is_object()) fehler(wo_, "muss ein Objekt sein");
-    }
-    const Json* hole(const std::string& s) {
-        gelesen_.insert(s);
-        const auto it = j_.find(s);
-        return it == j_.end() ? nullptr : &*it;
-    }
-    std::string wo(const std::string& s) const { return wo_ + "." + s; }
-
-    std::optional<double> zahl(const std::string& s, double min, double max) {
-        const Json* w = hole(s);
-        if (w == nullptr) return std::nullopt;
-        if (!w->is_number()) fehler(wo(s), "muss eine Zahl sein");
-        const double x = w->get<double>();
-        if (!std::isfinite(x) || x < min || x > max) fehler(wo(s), "liegt ausserhalb");
-        return x;
-    }
-    std::optional<bool> wahr(const std::string& s) {
-        const Json* w = hole(s);
-        if (w == nullptr) return std::nullopt;
-        if (!w->is_boolean()) fehler(wo(s), "muss true oder false sein");
-        return w->get<bool>();
-    }
-    std::optional<std::string> text(const std::string& s) {
-        const Json* w = hole(s);
-        if (w == nullptr) return std::nullopt;
-        if (!w->is_string()) fehler(wo(s), "muss ein Text sein");
-        return w->get<std::string>();
-    }
-    void pruefeRest() const {
-        for (const auto& [schluessel, wert] : j_.items()) {
-            if (!gelesen_.contains(schluessel)) fehler(wo(schluessel), "unbekannter Schluessel");
-        }
-    }
-
-  private:
-    const Json& j_;
-    const std::string wo_;
-    std::set<std::string> gelesen_;
+    Objekt(const Json& j, std::string wo) : SimJsonObjekt(j, std::move(wo), "Baum") {}
 };
 
 std::vector<std::string> textListe(const Json& j, const std::string& wo) {
