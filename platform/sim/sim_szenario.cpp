@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
