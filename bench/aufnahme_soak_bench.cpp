@@ -8,7 +8,6 @@
 // change length and pace. Much faster paces outrun the echo path on a busy
 // machine and then measure its queue, not the recording.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,6 +22,7 @@
 #include "platform/sim/sim_plattform.h"
 #include "recorder/capture/zeitachse.h"
 #include "recorder/driver/aufnahme.h"
+#include "tests/prozessorzeit.h"
 #include "tests/zeilen_mitschnitt.h"
 
 namespace {
@@ -41,13 +41,6 @@ double residentMiB() {
         if (zeile.rfind("VmRSS:", 0) == 0) return std::atof(zeile.c_str() + 6) / 1024.0;
     }
     return 0.0;
-}
-
-double cpuSekunden() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
 }
 
 SimPlan quelle(std::uint64_t seed, float amplitude, std::uint32_t kanaele, std::uint32_t puffer,
@@ -89,7 +82,7 @@ void BM_AufnahmeSoak(benchmark::State& state) {
         konfig.video = false;
         ZeilenMitschnitt mitschnitt;  // the chunk lines are not the point here
 
-        const double cpuVorher = cpuSekunden();
+        const double cpuVorher = prozessorSekunden();
         std::atomic<bool> fertig{false};
         double rssNachAnlauf = 0.0;
         double rssSpitze = 0.0;
@@ -116,7 +109,7 @@ void BM_AufnahmeSoak(benchmark::State& state) {
                                         std::chrono::hours(24));
             aufnahme.shutdown();
             aufnahme.warteAufEnde();
-            const double cpu = cpuSekunden() - cpuVorher;
+            const double cpu = prozessorSekunden() - cpuVorher;
             fertig = true;
             waechter.join();
 

@@ -10,17 +10,17 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <map>
-#include <sstream>
+#include <memory>
+#include <optional>
 #include <string>
-#include <thread>
 
 #include "observer/baum_zugriff.h"
 #include "observer/durchlauf.h"
 #include "platform/linux/atspi_barrierefreiheit.h"
+#include "tests/befehl.h"
+#include "tests/dateien.h"
+#include "tests/fixtur.h"
+#include "tests/kindprozess.h"
 
 namespace {
 
@@ -31,59 +31,36 @@ double jetzt() {
         .count();
 }
 
-std::string ausgabeVon(const std::string& befehl) {
-    std::string text;
-    FILE* f = popen(befehl.c_str(), "r");
-    if (f == nullptr) return text;
-    char puffer[4096];
-    std::size_t n;
-    while ((n = fread(puffer, 1, sizeof puffer, f)) > 0) text.append(puffer, n);
-    pclose(f);
-    return text;
-}
-
 // The private session for the whole program; this process uses its environment.
 class Sitzung {
   public:
-    Sitzung() {
-        char vorlage[] = "/tmp/hs-ab-XXXXXX";
-        dir_ = mkdtemp(vorlage);
-        skript_ = std::string(HOERSPUR_QUELLEN_DIR) + "/scripts/atspi-fixture";
-        std::istringstream zeilen(
-            ausgabeVon(skript_ + " starte " + dir_ + "/s " + std::to_string(getpid())));
-        for (std::string z; std::getline(zeilen, z);) {
-            const auto gleich = z.find('=');
-            if (gleich != std::string::npos) {
-                setenv(z.substr(0, gleich).c_str(), z.substr(gleich + 1).c_str(), 1);
-            }
-        }
-        unsetenv("AT_SPI_BUS_ADDRESS");
+    Sitzung() : dir_(neuerOrdner("hs-ab")), fixtur_(dir_ + "/s") {
+        fixtur_.starte();
+        fixtur_.setzeUmgebung();
         bf_ = atspiBarrierefreiheit();
         ok_ = bf_->freigabe().vorhanden;
     }
     ~Sitzung() {
-        std::system((skript_ + " beende " + dir_ + "/s").c_str());
-        std::system(("rm -rf " + dir_).c_str());
+        fixtur_.beende();
+        sh("rm -rf " + dir_);
     }
     bool ok() const { return ok_; }
     Barrierefreiheit& bf() { return *bf_; }
 
     // A client with `knoten` extra labels; its pid once it is registered.
     pid_t starteClient(int knoten) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            std::freopen("/dev/null", "w", stdout);
-            execl(ZOOM_TESTCLIENT_PFAD, ZOOM_TESTCLIENT_PFAD, "--knoten",
-                  std::to_string(knoten).c_str(), "--wechsel", "1000", nullptr);
-            _exit(127);
-        }
-        std::system((skript_ + " warte-auf " + dir_ + "/s " + std::to_string(pid) + " 60").c_str());
+        const int stille = ausgabeDatei("/dev/null");
+        const pid_t pid = starteKind({.argv = {ZOOM_TESTCLIENT_PFAD, "--knoten",
+                                               std::to_string(knoten), "--wechsel", "1000"},
+                                      .aus = stille});
+        close(stille);
+        fixtur_.warteAuf(pid, 60);
         return pid;
     }
 
   private:
-    std::string dir_;
-    std::string skript_;
+    const std::string dir_;
+    AtspiFixtur fixtur_;
     std::unique_ptr<Barrierefreiheit> bf_;
     bool ok_ = false;
 };

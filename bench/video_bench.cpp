@@ -10,20 +10,14 @@
 //   same kind of moving content on a private Xvfb (scripts/x11-fixture), at the
 //   output's size and at 1920 x 1080 (scaled).
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
-#include <sys/wait.h>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,38 +25,21 @@
 #include "platform/linux/ffmpeg_video_schreiber.h"
 #include "platform/linux/x11_fenster_aufnahme.h"
 #include "platform/uhr.h"
+#include "tests/dateien.h"
+#include "tests/fixtur.h"
+#include "tests/prozessorzeit.h"
+#include "tests/testfenster.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using hoerspur::BgraPuffer;
+using hoerspur::prozessorSekunden;
+using hoerspur::prozessorSekundenVon;
 
 constexpr int kBreite = 1280;
 constexpr int kHoehe = 800;
 constexpr double kBildrate = 15.0;
-
-double prozessorSekunden() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
-}
-
-// User and system seconds of another process, from /proc.
-double prozessorSekundenVon(int pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    const auto klammer = text.rfind(')');
-    if (klammer == std::string::npos) return 0.0;
-    std::istringstream rest(text.substr(klammer + 2));
-    std::string feld;
-    double utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> feld; ++i) {
-        if (i == 14) utime = std::stod(feld);
-        if (i == 15) stime = std::stod(feld);
-    }
-    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 // One second of pictures, made before measuring so that drawing is not counted.
 std::vector<BgraPuffer> eineSekundeBilder() {
@@ -100,8 +77,7 @@ std::vector<BgraPuffer> eineSekundeBilder() {
 }
 
 std::string neuerOrdner() {
-    char vorlage[] = "/tmp/hs-videobench-XXXXXX";
-    return mkdtemp(vorlage) != nullptr ? vorlage : "";
+    return hoerspur::neuerOrdner("hs-videobench");
 }
 
 void BM_VideoSchreiberKodiert(benchmark::State& state) {
@@ -169,59 +145,21 @@ void BM_VideoSchreiberEchtzeit(benchmark::State& state) {
 // A private X server with one window of the test client, for the stream benchmarks.
 class Bildquelle {
   public:
-    Bildquelle(const std::string& groesse) {
-        skript_ = std::string(HOERSPUR_QUELLEN_DIR) + "/scripts/x11-fixture";
-        dir_ = neuerOrdner();
-        FILE* f = popen(
-            (skript_ + " starte " + dir_ + " ohne-wm " + std::to_string(getpid())).c_str(), "r");
-        char zeile[64] = {};
-        if (f != nullptr && std::fgets(zeile, sizeof zeile, f) != nullptr) display_ = zeile;
-        if (f != nullptr) pclose(f);
-        while (!display_.empty() && display_.back() == '\n') display_.pop_back();
-        if (display_.empty()) return;
-        setenv("DISPLAY", display_.c_str(), 1);
-        std::ifstream pid(dir_ + "/xvfb.pid");
-        pid >> serverPid_;
-        // The client lives while its standard input stays open.
-        int aus[2], ein[2];
-        if (pipe(aus) != 0 || pipe(ein) != 0) return;
-        client_ = fork();
-        if (client_ == 0) {
-            dup2(ein[0], 0);
-            dup2(aus[1], 1);
-            close(aus[0]);
-            close(ein[1]);
-            execl(HS_TESTFENSTER_PFAD, HS_TESTFENSTER_PFAD, "--groesse", groesse.c_str(),
-                  "--position", "0,0", "--bewegt", "--kachel", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(aus[1]);
-        close(ein[0]);
-        eingabe_ = ein[1];
-        FILE* von = fdopen(aus[0], "r");
-        if (von != nullptr && std::fgets(zeile, sizeof zeile, von) != nullptr) {
-            std::sscanf(zeile, "fenster %u", &fenster_);
-        }
-        if (von != nullptr) std::fclose(von);
+    explicit Bildquelle(const std::string& groesse) : server_(neuerOrdner()) {
+        server_.starte("ohne-wm");
+        if (!server_.laeuft()) return;
+        server_.setzeDisplay();
+        serverPid_ = server_.serverPid();
+        fenster_ = std::make_unique<hoerspur::Testfenster>(std::vector<std::string>{
+            "--groesse", groesse, "--position", "0,0", "--bewegt", "--kachel"});
     }
-    ~Bildquelle() {
-        if (eingabe_ >= 0) close(eingabe_);
-        if (client_ > 0) {
-            kill(client_, SIGTERM);
-            waitpid(client_, nullptr, 0);
-        }
-        if (!dir_.empty()) std::system((skript_ + " beende " + dir_).c_str());
-        unsetenv("DISPLAY");
-    }
-    std::uint32_t fenster() const { return fenster_; }
+    std::uint32_t fenster() const { return fenster_ ? fenster_->id() : 0; }
     int serverPid() const { return serverPid_; }
 
   private:
-    std::string skript_, dir_, display_;
+    hoerspur::X11Fixtur server_;
     int serverPid_ = 0;
-    pid_t client_ = -1;
-    int eingabe_ = -1;
-    std::uint32_t fenster_ = 0;
+    std::unique_ptr<hoerspur::Testfenster> fenster_;  // goes before its server
 };
 
 // state.range(0): window width (1280 at the output's size, 1920 scaled down);

@@ -9,28 +9,13 @@
 
 #include "observer/namensregeln.h"
 #include "observer/unicode_text.h"
-
-namespace {
-
-std::string schrittFuerSchritt(std::string t) {
-    while (true) {
-        const auto auf = t.rfind('(');
-        if (auf == std::string::npos) return t;
-        const auto zu = t.rfind(')');
-        if (zu == std::string::npos || zu < auf) return t;
-        t = t.substr(0, auf) + t.substr(zu + 1);
-        const auto anfang = t.find_first_not_of(" \t");
-        t = anfang == std::string::npos ? std::string()
-                                        : t.substr(anfang, t.find_last_not_of(" \t") - anfang + 1);
-    }
-}
-
-}  // namespace
+#include "tests/klammern_schritt_fuer_schritt.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* daten, std::size_t groesse) {
     const std::string_view text(reinterpret_cast<const char*>(daten), groesse);
     const std::string ohne = hoerspur::ohneKlammerGruppen(text);
-    if (groesse <= 512 && ohne != schrittFuerSchritt(std::string(text))) std::abort();
+    if (groesse <= 512 && ohne != hoerspur::klammernSchrittFuerSchritt(std::string(text)))
+        std::abort();
 
     if (hoerspur::siehtWieNameAus(text)) {
         const std::string name = hoerspur::ohneKlammerGruppen(hoerspur::ohneRandLeerraum(text));

@@ -10,19 +10,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "tests/dateien.h"
 #include "tests/zeilen_mitschnitt.h"
 
 namespace hoerspur {
 namespace {
-
-std::string lies(const std::string& pfad) {
-    std::ifstream f(pfad, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 class Dateien : public ::testing::Test {
   protected:
@@ -68,7 +61,7 @@ TEST_F(Dateien, RowsCarryCleanedNameRawLabelAndEveryAttribute) {
 TEST_F(Dateien, TheTrackReplacesAnEarlierRunAndAppendsWholeLines) {
     std::ofstream(pfad(SPUR_DATEI)) << "{\"alt\":1}\n";
     Spur spur(pfad(SPUR_DATEI));
-    EXPECT_EQ(lies(pfad(SPUR_DATEI)), "{\"alt\":1}\n");  // untouched until the first line
+    EXPECT_EQ(liesDatei(pfad(SPUR_DATEI)), "{\"alt\":1}\n");  // untouched until the first line
     nlohmann::ordered_json z;
     z["t_ms"] = 1;
     z["runde"] = 1;
@@ -81,7 +74,7 @@ TEST_F(Dateien, TheTrackReplacesAnEarlierRunAndAppendsWholeLines) {
     z["runde"] = 3;
     z["name"] = "Ann\xFF";
     spur.schreibe(z);
-    EXPECT_EQ(lies(pfad(SPUR_DATEI)),
+    EXPECT_EQ(liesDatei(pfad(SPUR_DATEI)),
               "{\"t_ms\":1,\"runde\":1,\"gleich\":true}\n"
               "{\"t_ms\":1,\"runde\":2,\"gleich\":true,\"name\":\"Zo\xC3\xAB \\\"Q\\\"\\n\"}\n"
               "{\"t_ms\":1,\"runde\":3,\"gleich\":true,\"name\":\"Ann\xEF\xBF\xBD\"}\n");
@@ -93,7 +86,7 @@ TEST_F(Dateien, ATrackThatCannotOpenDropsTheLineAndTriesAgain) {
     spur.schreibe({{"runde", 1}});
     std::filesystem::create_directory(unter);
     spur.schreibe({{"runde", 2}});
-    EXPECT_EQ(lies(unter + "/" + SPUR_DATEI), "{\"runde\":2}\n");
+    EXPECT_EQ(liesDatei(unter + "/" + SPUR_DATEI), "{\"runde\":2}\n");
 }
 
 TEST_F(Dateien, ALineThatDoesNotFitIsCutOffSoTheFileEndsWhole) {
@@ -113,7 +106,7 @@ TEST_F(Dateien, ALineThatDoesNotFitIsCutOffSoTheFileEndsWhole) {
     waitpid(kind, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     const std::string zeile = R"({"runde":1,"fuell":"xxxxxxxxxxxxxxxxxxxx"})";
-    const std::string inhalt = lies(datei);
+    const std::string inhalt = liesDatei(datei);
     ASSERT_EQ(inhalt.size() % (zeile.size() + 1), 0u) << inhalt;
     EXPECT_EQ(inhalt.size(), 2 * (zeile.size() + 1)) << inhalt;
     EXPECT_EQ(inhalt.back(), '\n');
@@ -128,7 +121,7 @@ TEST_F(Dateien, FindingsAreLoggedAtOnceAndTheFileIsReplacedWhole) {
     befund.sichern();
     befund.befund("Takt: 2.0 s");
     befund.sichern();
-    EXPECT_EQ(lies(pfad(BEFUND_DATEI)),
+    EXPECT_EQ(liesDatei(pfad(BEFUND_DATEI)),
               "ZOOM-NAMEN \xC2\xB7 BEFUND \xC2\xB7 2026-03-05T14:07:09Z\n" + std::string(72, '-') +
                   "\nOrdner: /tmp/x\nTakt: 2.0 s\n");
     EXPECT_EQ(dateien(), std::vector<std::string>{BEFUND_DATEI});  // no temporary file left
@@ -136,7 +129,7 @@ TEST_F(Dateien, FindingsAreLoggedAtOnceAndTheFileIsReplacedWhole) {
 
 TEST_F(Dateien, TheTreeFileHasItsHeaderThenTheLines) {
     schreibeBaumDatei(pfad(BAUM_DATEI), {"### zoom.us [pid 1]", "  [AXWindow] AXTitle=Zoom"});
-    EXPECT_EQ(lies(pfad(BAUM_DATEI)),
+    EXPECT_EQ(liesDatei(pfad(BAUM_DATEI)),
               "ZOOM \xC2\xB7 VOLLER BEDIENUNGSHILFEN-BAUM, erste Abtastung\n"
               "Hier steht, WELCHES Attribut den Namen traegt und welches sich aendert,\n"
               "waehrend jemand redet. Daraus wird der Sprech-Marker \xE2\x80\x94 ohne Raten.\n" +

@@ -6,10 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "observer/beobachter_dateien.h"
+#include "tests/dateien.h"
 #include "tests/sim_beobachter.h"
 #include "tests/zeilen_mitschnitt.h"
 
@@ -22,13 +21,6 @@ constexpr std::int32_t ZOOM = 501;
 const std::string ZOOM_PFAD = "/Applications/zoom.us.app/Contents/MacOS/zoom.us";
 const std::string CPTHOST_PFAD =
     "/Applications/zoom.us.app/Contents/Frameworks/cpthost.app/Contents/MacOS/CptHost";
-
-std::string lies(const std::string& pfad) {
-    std::ifstream f(pfad, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 // A call: three tiles (Jean-Luc speaks), the participants list collapsed behind
 // its button, the client's main process and its call host.
@@ -66,13 +58,14 @@ class Beobachter : public ::testing::Test {
     std::string datei(const char* name) const { return ordner_ + "/" + name; }
     std::vector<Json> spur() const {
         std::vector<Json> zeilen;
-        std::istringstream s(lies(datei(SPUR_DATEI)));
-        for (std::string z; std::getline(s, z);) zeilen.push_back(Json::parse(z));
+        for (const std::string& z : zeilenVon(liesDatei(datei(SPUR_DATEI)))) {
+            zeilen.push_back(Json::parse(z));
+        }
         return zeilen;
     }
     // The findings file's lines after its two header lines.
     std::vector<std::string> befund() const {
-        const auto alle = ZeilenMitschnitt::zeilen(lies(datei(BEFUND_DATEI)));
+        const auto alle = ZeilenMitschnitt::zeilen(liesDatei(datei(BEFUND_DATEI)));
         return alle.size() < 2 ? alle : std::vector<std::string>(alle.begin() + 2, alle.end());
     }
     std::vector<std::string> befundMit(const std::string& anfang) const {
@@ -163,7 +156,7 @@ TEST_F(Beobachter, OneScanOpensThePanelScansAgainRestoresItAndReports) {
               (std::vector<std::string>{"AXPress teilnehmer-knopf", "AXPress teilnehmer-knopf"}));
     EXPECT_TRUE(welt.bf.knoten(ZOOM, "panel")->versteckt);
 
-    const std::string baum = lies(datei(BAUM_DATEI));
+    const std::string baum = liesDatei(datei(BAUM_DATEI));
     EXPECT_NE(baum.find("### zoom.us [pid 501]\n  [AXWindow] AXTitle=Zoom Meeting\n"),
               std::string::npos);
     const auto umgeschaltet =
@@ -389,7 +382,8 @@ TEST_F(Beobachter, TheSelfTestLeavesThePanelAloneButDumpsTheTree) {
     EXPECT_EQ(befundMit("Prozesse: "), std::vector<std::string>{"Prozesse: CptHost[502]"});
     EXPECT_EQ(befundMit("Voller Baum"),
               std::vector<std::string>{"Voller Baum abgelegt: zoom-baum.txt (1 Zeilen)"});
-    EXPECT_EQ(ZeilenMitschnitt::zeilen(lies(datei(BAUM_DATEI))).back(), "### CptHost [pid 502]");
+    EXPECT_EQ(ZeilenMitschnitt::zeilen(liesDatei(datei(BAUM_DATEI))).back(),
+              "### CptHost [pid 502]");
 }
 
 TEST(BeobachterAufruf, UnusablePeriodsAreIgnoredAndTheFirstOptionCounts) {

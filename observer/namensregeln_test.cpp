@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/klammern_schritt_fuer_schritt.h"
+
 namespace hoerspur {
 namespace {
 
@@ -90,24 +92,6 @@ TEST(Namensregeln, TrailingGroupsGoOneAfterTheOther) {
         {"Anna ((x) y)", "Anna ("},
     };
     for (const auto& [ein, aus] : faelle) EXPECT_EQ(ohneKlammerGruppen(ein), aus) << ein;
-}
-
-// The removal exactly as written: find the last "(" and the last ")", cut,
-// trim, again.
-std::string klammernSchrittFuerSchritt(std::string t) {
-    while (true) {
-        const auto auf = t.rfind('(');
-        if (auf == std::string::npos) return t;
-        const auto zu = t.rfind(')');
-        if (zu == std::string::npos || zu < auf) return t;
-        t = t.substr(0, auf) + t.substr(zu + 1);
-        const auto anfang = t.find_first_not_of(" \t");
-        if (anfang == std::string::npos) {
-            t.clear();
-        } else {
-            t = t.substr(anfang, t.find_last_not_of(" \t") - anfang + 1);
-        }
-    }
 }
 
 TEST(Namensregeln, TrailingGroupRemovalMatchesTheStepByStepRule) {

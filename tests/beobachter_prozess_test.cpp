@@ -1,9 +1,7 @@
 // The observer as a process: real stop signals, exit statuses, standard error
 // and a parent that dies, with the test-only executable that runs the shipped
 // loop on a simulated client.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -13,22 +11,19 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/dateien.h"
+#include "tests/kindprozess.h"
+
+namespace hoerspur {
 namespace {
 
 using namespace std::chrono_literals;
 using Uhr = std::chrono::steady_clock;
-
-std::string lies(const std::string& pfad) {
-    std::ifstream f(pfad, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 // Pids above the kernel's largest (2^22) never collide with this process's own.
 const char* const SZENARIO = R"({
@@ -48,42 +43,13 @@ const char* const SZENARIO = R"({
 class Lauf {
   public:
     Lauf(const std::string& dir, const std::string& szenario, std::vector<std::string> argumente)
-        : dir_(dir) {
-        const std::string baum = dir + "/baum.json";
-        std::ofstream(baum) << szenario;
-        argumente.insert(argumente.begin(), {NAMENSPAEHER_SIM_PFAD, baum});
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int aus = open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(aus, 1);
-            dup2(err, 2);
-            std::vector<char*> argv;
-            for (auto& a : argumente) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~Lauf() {
-        if (pid_ > 0 && !beendet_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
+        : dir_(dir),
+          programm_(mitSzenario(dir, szenario, std::move(argumente)), dir + "/stdout",
+                    dir + "/stderr") {}
 
     // The raw wait status once the process ended, or nothing after `frist`.
     std::optional<int> warteAufEnde(std::chrono::milliseconds frist = 20s) {
-        const auto ende = Uhr::now() + frist;
-        while (Uhr::now() < ende) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                beendet_ = true;
-                return status;
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-        return std::nullopt;
+        return programm_.warteAufEnde(frist);
     }
     bool warteAufZeilen(std::size_t anzahl, std::chrono::milliseconds frist = 20s) {
         const auto ende = Uhr::now() + frist;
@@ -93,33 +59,33 @@ class Lauf {
         }
         return false;
     }
-    std::vector<std::string> spurZeilen() const { return zeilen(lies(dir_ + "/zoom-namen.jsonl")); }
+    std::vector<std::string> spurZeilen() const {
+        return zeilenVon(liesDatei(dir_ + "/zoom-namen.jsonl"));
+    }
     std::vector<std::string> befund() const {
-        return zeilen(lies(dir_ + "/zoom-namen-befund.txt"));
+        return zeilenVon(liesDatei(dir_ + "/zoom-namen-befund.txt"));
     }
-    std::string fehlerText() const { return lies(dir_ + "/stderr"); }
-    std::string ausgabe() const { return lies(dir_ + "/stdout"); }
-    void signal(int s) const { kill(pid_, s); }
-
-    static std::vector<std::string> zeilen(const std::string& text) {
-        std::vector<std::string> z;
-        std::istringstream s(text);
-        for (std::string zeile; std::getline(s, zeile);) z.push_back(zeile);
-        return z;
-    }
+    std::string fehlerText() const { return liesDatei(dir_ + "/stderr"); }
+    std::string ausgabe() const { return liesDatei(dir_ + "/stdout"); }
+    void signal(int s) const { programm_.signal(s); }
 
   private:
+    // The scenario goes to DIR/baum.json, the program's first argument.
+    static std::vector<std::string> mitSzenario(const std::string& dir, const std::string& szenario,
+                                                std::vector<std::string> argumente) {
+        const std::string baum = dir + "/baum.json";
+        std::ofstream(baum) << szenario;
+        argumente.insert(argumente.begin(), {NAMENSPAEHER_SIM_PFAD, baum});
+        return argumente;
+    }
+
     std::string dir_;
-    pid_t pid_ = -1;
-    bool beendet_ = false;
+    ProgrammMitDateien programm_;
 };
 
 class BeobachterProzess : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char vorlage[] = "/tmp/hs-beob-prozess-XXXXXX";
-        dir_ = mkdtemp(vorlage);
-    }
+    void SetUp() override { dir_ = neuerOrdner("hs-beob-prozess"); }
     void TearDown() override {
         if (!HasFailure()) std::filesystem::remove_all(dir_);
     }
@@ -164,7 +130,7 @@ TEST_F(BeobachterProzess, AKilledRunLeavesItsFindingsAndWholeLines) {
     const auto befund = lauf.befund();
     ASSERT_GE(befund.size(), 2u);
     EXPECT_EQ(befund.back(), "Voller Baum abgelegt: zoom-baum.txt (10 Zeilen)");
-    const std::string spur = lies(dir_ + "/zoom-namen.jsonl");
+    const std::string spur = liesDatei(dir_ + "/zoom-namen.jsonl");
     ASSERT_FALSE(spur.empty());
     EXPECT_EQ(spur.back(), '\n');
     EXPECT_FALSE(nlohmann::json::parse(spur).is_discarded());
@@ -188,7 +154,7 @@ TEST_F(BeobachterProzess, ExitStatusesForUsageAndMissingPermission) {
         ASSERT_EQ(befund.size(), 12u);
         EXPECT_EQ(befund[3], "Takt: 0.5 s");
         EXPECT_EQ(befund[4], "ABBRUCH: keine Bedienungshilfen-Freigabe fuer diesen Prozess.");
-        const auto log = Lauf::zeilen(lauf.fehlerText());
+        const auto log = zeilenVon(lauf.fehlerText());
         EXPECT_EQ(log.back(), "[zoom-namen] Bedienungshilfen: Registry fehlt");
         EXPECT_FALSE(std::filesystem::exists(dir_ + "/zoom-namen.jsonl"));
     }
@@ -218,10 +184,11 @@ TEST_F(BeobachterProzess, TheRunEndsWhenItsParentDies) {
     ASSERT_GT(beendet, 0) << "observer did not end";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    const auto befund = Lauf::zeilen(lies(dir_ + "/zoom-namen-befund.txt"));
+    const auto befund = zeilenVon(liesDatei(dir_ + "/zoom-namen-befund.txt"));
     ASSERT_GE(befund.size(), 3u);
     EXPECT_EQ(befund[befund.size() - 3], "Elternprozess weg \xE2\x80\x94 Ende.");
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 0), 0);
 }
 
 }  // namespace
+}  // namespace hoerspur

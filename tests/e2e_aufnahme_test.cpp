@@ -19,6 +19,10 @@
 #include <vector>
 
 #include "recorder/audiofiles/wav_datei.h"
+#include "tests/befehl.h"
+#include "tests/dateien.h"
+#include "tests/fixtur.h"
+#include "tests/kanal_samples.h"
 #include "tests/rekorder.h"
 
 namespace hoerspur {
@@ -28,10 +32,6 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 
 constexpr double kRate = 16000;
-
-int sh(const std::string& befehl) {
-    return std::system(befehl.c_str());
-}
 
 // The channel as the host would rebuild it: every chunk at its start time.
 std::vector<float> kanal(Rekorder& r, const std::string& name, std::size_t laenge) {
@@ -50,28 +50,20 @@ std::vector<float> kanal(Rekorder& r, const std::string& name, std::size_t laeng
 class Ende2Ende : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* q = std::getenv("HOERSPUR_QUELLEN");
-        ASSERT_NE(q, nullptr) << "HOERSPUR_QUELLEN fehlt";
-        skript_ = std::string(q) + "/scripts/pulse-fixture";
-        char vorlage[] = "/tmp/hs-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(vorlage), nullptr);
-        dir_ = vorlage;
-        server_ = dir_ + "/ton";
+        ASSERT_FALSE(quellenOrdner().empty()) << "HOERSPUR_QUELLEN fehlt";
+        dir_ = neuerOrdner("hs-e2e");
+        ASSERT_FALSE(dir_.empty());
+        ton_.emplace(dir_ + "/ton");
         unsetenv("PULSE_SOURCE");
     }
 
     void TearDown() override {
-        for (auto& t : spieler_) t.join();
-        sh(skript_ + " beende " + server_);
-        unsetenv("PULSE_SERVER");
+        ton_.reset();
         unsetenv("PULSE_SOURCE");
         if (!HasFailure()) sh("rm -rf " + dir_);
     }
 
-    void starteServer(const std::string& layout) {
-        ASSERT_EQ(sh(skript_ + " starte " + server_ + " " + layout + " >/dev/null"), 0);
-        setenv("PULSE_SERVER", ("unix:" + server_ + "/native").c_str(), 1);
-    }
+    void starteServer(const std::string& layout) { ASSERT_TRUE(ton_->starte(layout)); }
 
     // Speech of about `sekunden` s from `text`, as a WAV at `rate` Hz, `kanaele` channels.
     std::string sprache(const std::string& name, const std::string& stimme, const std::string& text,
@@ -87,20 +79,12 @@ class Ende2Ende : public ::testing::Test {
     }
 
     void spiele(const std::string& senke, const std::string& datei) {
-        spieler_.emplace_back([this, senke, datei] {
-            sh(skript_ + " spiele " + server_ + " " + senke + " " + datei);
-        });
+        ton_->spieleImHintergrund(senke, datei);
     }
+    void warteAufSpieler() { ton_->warteAufSpieler(); }
 
-    void warteAufSpieler() {
-        for (auto& t : spieler_) t.join();
-        spieler_.clear();
-    }
-
-    std::string skript_;
     std::string dir_;
-    std::string server_;
-    std::vector<std::thread> spieler_;
+    std::optional<PulseFixtur> ton_;
 };
 
 const char* kTextFern =
@@ -136,13 +120,6 @@ int besterVersatz(const std::vector<float>& a, const std::vector<float>& b, std:
     return bester;
 }
 
-std::size_t ersterLauterSample(const std::vector<float>& s, float schwelle) {
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (std::abs(s[i]) > schwelle) return i;
-    }
-    return s.size();
-}
-
 TEST_F(Ende2Ende, BothChannelsLineUpWithinTwoMillisecondsWithoutGapsOrOverlaps) {
     starteServer("gleich");
     const std::string rede = sprache("fern", "de", kTextFern, 30, 48000, 2);
@@ -166,12 +143,9 @@ TEST_F(Ende2Ende, BothChannelsLineUpWithinTwoMillisecondsWithoutGapsOrOverlaps) 
     // Fixed chunks keep every sample, so "them" is the chunks end to end.
     const auto me = liesWav(dir_ + "/aufnahme/mikro_roh.wav");
     ASSERT_TRUE(me);
-    std::vector<float> them;
-    for (const auto& [index, c] : r.chunks("them")) {
-        const auto daten = liesWav(c["path"].get<std::string>());
-        ASSERT_TRUE(daten);
-        them.insert(them.end(), daten->begin(), daten->end());
-    }
+    const auto chunks = chunksAneinander(r, "them");
+    ASSERT_TRUE(chunks);
+    const std::vector<float>& them = *chunks;
     EXPECT_NEAR(double(them.size()), double(me->size()), 0.1 * kRate);
 
     // Half-second windows every two seconds through the speech.

@@ -3,144 +3,32 @@
 // client with chosen classes, titles, pids, types and states, and
 // `hoerspur --fenster-probe` reading them back. Never skips: without Xvfb and
 // openbox the test fails.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "tests/dateien.h"
+#include "tests/fixtur.h"
+#include "tests/kindprozess.h"
 
+namespace hoerspur {
 namespace {
 
 using Json = nlohmann::json;
 using namespace std::chrono_literals;
 
 // The process environment with DISPLAY set to `display`, or without it.
-std::vector<std::string> umgebungMit(const std::optional<std::string>& display) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("DISPLAY=", 0) != 0) env.emplace_back(*e);
-    }
-    if (display) env.push_back("DISPLAY=" + *display);
-    return env;
+std::vector<std::string> mitDisplay(const std::optional<std::string>& display) {
+    return umgebungMit({{"DISPLAY", display}});
 }
-
-// A child process with its standard streams in pipes.
-class Kind {
-  public:
-    Kind(std::vector<std::string> argv, std::vector<std::string> env) {
-        int ein[2], aus[2], err[2];
-        if (pipe2(ein, O_CLOEXEC) != 0 || pipe2(aus, O_CLOEXEC) != 0 ||
-            pipe2(err, O_CLOEXEC) != 0) {
-            std::abort();
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(ein[0], 0);
-            dup2(aus[1], 1);
-            dup2(err[1], 2);
-            std::vector<char*> a, e;
-            for (auto& s : argv) a.push_back(s.data());
-            for (auto& s : env) e.push_back(s.data());
-            a.push_back(nullptr);
-            e.push_back(nullptr);
-            execve(a[0], a.data(), e.data());
-            _exit(127);
-        }
-        close(ein[0]);
-        close(aus[1]);
-        close(err[1]);
-        einFd_ = ein[1];
-        ausFd_ = aus[0];
-        errFd_ = err[0];
-    }
-    ~Kind() {
-        schliesseEingabe();
-        if (!beendet_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(ausFd_);
-        close(errFd_);
-    }
-
-    void schliesseEingabe() {
-        if (einFd_ >= 0) close(einFd_);
-        einFd_ = -1;
-    }
-
-    // Reads until standard output holds `text` or the time is up.
-    bool liesBis(const std::string& text, std::chrono::milliseconds frist) {
-        const auto ende = std::chrono::steady_clock::now() + frist;
-        while (aus_.find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > ende || !liesEinmal(50)) {
-                return aus_.find(text) != std::string::npos;
-            }
-        }
-        return true;
-    }
-
-    // Reads both streams to their end and returns the exit status.
-    int warte(std::chrono::milliseconds frist = 20s) {
-        const auto ende = std::chrono::steady_clock::now() + frist;
-        while (std::chrono::steady_clock::now() < ende && liesEinmal(100)) {
-        }
-        int status = 0;
-        if (std::chrono::steady_clock::now() >= ende) kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        beendet_ = true;
-        return status;
-    }
-
-    const std::string& aus() const { return aus_; }
-    const std::string& err() const { return err_; }
-    std::vector<std::string> zeilen() const {
-        std::vector<std::string> z;
-        size_t start = 0;
-        for (size_t e; (e = aus_.find('\n', start)) != std::string::npos; start = e + 1) {
-            z.push_back(aus_.substr(start, e - start));
-        }
-        return z;
-    }
-
-  private:
-    bool liesEinmal(int wartenMs) {
-        if (!offen_[0] && !offen_[1]) return false;
-        pollfd fds[2] = {{offen_[0] ? ausFd_ : -1, POLLIN, 0},
-                         {offen_[1] ? errFd_ : -1, POLLIN, 0}};
-        if (poll(fds, 2, wartenMs) <= 0) return true;
-        char puffer[65536];
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].revents & (POLLIN | POLLHUP)) {
-                const ssize_t n = read(fds[i].fd, puffer, sizeof puffer);
-                if (n <= 0) {
-                    offen_[i] = false;
-                } else {
-                    (i == 0 ? aus_ : err_).append(puffer, static_cast<size_t>(n));
-                }
-            }
-        }
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int einFd_ = -1, ausFd_ = -1, errFd_ = -1;
-    bool offen_[2] = {true, true};
-    bool beendet_ = false;
-    std::string aus_, err_;
-};
 
 // What the test client reports about one of its windows.
 struct Offen {
@@ -149,41 +37,13 @@ struct Offen {
     std::vector<int> rand;  // left, right, top, bottom
 };
 
-// One private X server per test suite.
-class X11Server {
-  public:
-    explicit X11Server(const char* art) {
-        const char* q = std::getenv("HOERSPUR_QUELLEN");
-        if (q == nullptr) std::abort();
-        skript_ = std::string(q) + "/scripts/x11-fixture";
-        char vorlage[] = "/tmp/hs-x11-XXXXXX";
-        if (mkdtemp(vorlage) == nullptr) std::abort();
-        dir_ = vorlage;
-        // The fixture ends everything by itself should this process die first.
-        const std::string befehl =
-            skript_ + " starte " + dir_ + "/x " + art + " " + std::to_string(getpid());
-        if (std::FILE* p = popen(befehl.c_str(), "r")) {
-            char zeile[64] = {};
-            if (std::fgets(zeile, sizeof zeile, p) != nullptr) display_ = zeile;
-            pclose(p);
-        }
-        while (!display_.empty() && (display_.back() == '\n' || display_.back() == ' ')) {
-            display_.pop_back();
-        }
-    }
-    ~X11Server() {
-        std::system((skript_ + " beende " + dir_ + "/x").c_str());
-        std::system(("rm -rf " + dir_).c_str());
-    }
-    const std::string& display() const { return display_; }
-
-  private:
-    std::string skript_, dir_, display_;
-};
-
 class FensterProbeAufX11 : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { server_ = new X11Server("mit-wm"); }
+    // One private X server per test suite.
+    static void SetUpTestSuite() {
+        server_ = new X11Fixtur(neuerOrdner("hs-x11"));
+        server_->starte("mit-wm");
+    }
     static void TearDownTestSuite() {
         delete server_;
         server_ = nullptr;
@@ -192,11 +52,12 @@ class FensterProbeAufX11 : public ::testing::Test {
 
     // Opens the windows of `plan`; the client keeps them until it is destroyed.
     std::vector<Offen> oeffne(const Json& plan) {
-        client_ = std::make_unique<Kind>(std::vector<std::string>{TESTFENSTER_PFAD, plan.dump()},
-                                         umgebungMit(server_->display()));
+        client_ =
+            std::make_unique<Kindprozess>(std::vector<std::string>{TESTFENSTER_PFAD, plan.dump()},
+                                          mitDisplay(server_->display()));
         EXPECT_TRUE(client_->liesBis("bereit\n", 15s)) << client_->err();
         std::vector<Offen> offen;
-        for (const std::string& z : client_->zeilen()) {
+        for (const std::string& z : client_->ausZeilen()) {
             if (z == "bereit") break;
             const Json j = Json::parse(z);
             offen.push_back({j["id"].get<std::uint32_t>(), j["x"].get<int>(), j["y"].get<int>(),
@@ -205,18 +66,18 @@ class FensterProbeAufX11 : public ::testing::Test {
         return offen;
     }
 
-    static Kind probe(const std::vector<std::string>& optionen,
-                      const std::optional<std::string>& display) {
+    static Kindprozess probe(const std::vector<std::string>& optionen,
+                             const std::optional<std::string>& display) {
         std::vector<std::string> argv{HOERSPUR_PFAD, "--fenster-probe"};
         argv.insert(argv.end(), optionen.begin(), optionen.end());
-        return Kind(argv, umgebungMit(display));
+        return Kindprozess(argv, mitDisplay(display));
     }
 
-    static X11Server* server_;
-    std::unique_ptr<Kind> client_;
+    static X11Fixtur* server_;
+    std::unique_ptr<Kindprozess> client_;
 };
 
-X11Server* FensterProbeAufX11::server_ = nullptr;
+X11Fixtur* FensterProbeAufX11::server_ = nullptr;
 
 // A desktop in the middle of a call: the Zoom meeting beside Zoom's home window,
 // browsers, a terminal, a panel, a Slack huddle kept above, a minimised tab, a
@@ -253,11 +114,11 @@ std::map<std::uint32_t, Json> nachId(const std::vector<std::string>& zeilen) {
 TEST_F(FensterProbeAufX11, ListsTheSessionsWindowsFrontToBackAndChoosesTheZoomMeeting) {
     std::vector<Offen> w = oeffne(DESKTOP);
     ASSERT_EQ(w.size(), DESKTOP["fenster"].size());
-    Kind p = probe({}, server_->display());
-    const int status = p.warte();
+    Kindprozess p = probe({}, server_->display());
+    const int status = p.warteAufEnde();
     ASSERT_TRUE(WIFEXITED(status)) << p.err();
     ASSERT_EQ(WEXITSTATUS(status), 0) << p.aus() << p.err();
-    const std::vector<std::string> zeilen = p.zeilen();
+    const std::vector<std::string> zeilen = p.ausZeilen();
     ASSERT_GE(zeilen.size(), 3u) << p.aus();
 
     // Meeting clients and browsers only: Zoom twice, Chrome, the Edge app,
@@ -303,9 +164,9 @@ TEST_F(FensterProbeAufX11, ListsTheSessionsWindowsFrontToBackAndChoosesTheZoomMe
                                  "\"Zoom-Meetingfenster\"}}");
 
     // With --alle every window of an application gets its line, and none is counted.
-    Kind alle = probe({"--alle"}, server_->display());
-    ASSERT_EQ(WEXITSTATUS(alle.warte()), 0) << alle.err();
-    const std::map<std::uint32_t, Json> jede = nachId(alle.zeilen());
+    Kindprozess alle = probe({"--alle"}, server_->display());
+    ASSERT_EQ(WEXITSTATUS(alle.warteAufEnde()), 0) << alle.err();
+    const std::map<std::uint32_t, Json> jede = nachId(alle.ausZeilen());
     EXPECT_EQ(jede.size(), w.size() - 1);
     EXPECT_FALSE(jede.contains(w[9].id));
     EXPECT_EQ(alle.aus().find("andere_fenster"), std::string::npos);
@@ -314,18 +175,18 @@ TEST_F(FensterProbeAufX11, ListsTheSessionsWindowsFrontToBackAndChoosesTheZoomMe
     EXPECT_EQ(jede.at(w[5].id)["ebene"], 20);  // the dock
     EXPECT_EQ(jede.at(w[10].id)["app"], "x11_testfenster");
     EXPECT_EQ(jede.at(w[11].id)["bundle"], "B\"\\ose");
-    EXPECT_EQ(alle.zeilen().back(), zeilen.back());
+    EXPECT_EQ(alle.ausZeilen().back(), zeilen.back());
 }
 
 TEST_F(FensterProbeAufX11, WithoutAReachableDisplayTheProbeSaysWhyAndEndsWith3) {
     for (const std::optional<std::string>& display :
          {std::optional<std::string>(), std::optional<std::string>(":59999"),
           std::optional<std::string>("kein display")}) {
-        Kind p = probe({}, display);
-        const int status = p.warte();
+        Kindprozess p = probe({}, display);
+        const int status = p.warteAufEnde();
         ASSERT_TRUE(WIFEXITED(status)) << p.err();
         EXPECT_EQ(WEXITSTATUS(status), 3);
-        const std::vector<std::string> zeilen = p.zeilen();
+        const std::vector<std::string> zeilen = p.ausZeilen();
         ASSERT_EQ(zeilen.size(), 1u) << p.aus();
         const Json j = Json::parse(zeilen[0]);
         ASSERT_TRUE(j.contains("fehler"));
@@ -342,7 +203,8 @@ TEST_F(FensterProbeAufX11, WithoutAReachableDisplayTheProbeSaysWhyAndEndsWith3) 
 // stale ids, duplicates and properties of the wrong type, format or length must
 // neither crash the probe nor leak into its lines.
 TEST(FensterProbeOhneWm, StaleWindowsAndGarbagePropertiesAreSurvived) {
-    X11Server server("ohne-wm");
+    X11Fixtur server(neuerOrdner("hs-x11"));
+    server.starte("ohne-wm");
     ASSERT_FALSE(server.display().empty());
     const Json plan = Json::parse(R"({"wm": false, "fenster": [
       {"klasse": ["zoom", "zoom"], "titel": "Zoom Meeting", "x": 10, "y": 20,
@@ -357,17 +219,17 @@ TEST(FensterProbeOhneWm, StaleWindowsAndGarbagePropertiesAreSurvived) {
          "werte": [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20]},
         {"name": "_NET_WM_DESKTOP", "typ": "CARDINAL", "format": 32, "werte": [7, 8]}]}],
       "wurzel_liste": [0, 123456789, 1, 0]})");
-    Kind client({TESTFENSTER_PFAD, plan.dump()}, umgebungMit(server.display()));
+    Kindprozess client({TESTFENSTER_PFAD, plan.dump()}, mitDisplay(server.display()));
     ASSERT_TRUE(client.liesBis("bereit\n", 15s)) << client.err();
-    const std::vector<std::string> offen = client.zeilen();
+    const std::vector<std::string> offen = client.ausZeilen();
     const std::uint32_t zoomId = Json::parse(offen[0])["id"];
     const std::uint32_t krummId = Json::parse(offen[1])["id"];
 
-    Kind p({HOERSPUR_PFAD, "--fenster-probe", "--alle"}, umgebungMit(server.display()));
-    const int status = p.warte();
+    Kindprozess p({HOERSPUR_PFAD, "--fenster-probe", "--alle"}, mitDisplay(server.display()));
+    const int status = p.warteAufEnde();
     ASSERT_TRUE(WIFEXITED(status)) << p.err();
     ASSERT_EQ(WEXITSTATUS(status), 0) << p.aus() << p.err();
-    const std::map<std::uint32_t, Json> zeile = nachId(p.zeilen());
+    const std::map<std::uint32_t, Json> zeile = nachId(p.ausZeilen());
     ASSERT_EQ(zeile.size(), 2u) << p.aus();  // the stale id is gone, the duplicate once
 
     // Without a manager the frame is the window itself.
@@ -380,10 +242,11 @@ TEST(FensterProbeOhneWm, StaleWindowsAndGarbagePropertiesAreSurvived) {
     EXPECT_EQ(krumm["breite"], 640);            // two frame extents are no frame
     EXPECT_EQ(krumm["x"], 5);
     EXPECT_TRUE(krumm["sichtbar"].get<bool>());
-    EXPECT_TRUE(p.zeilen().back().starts_with(
+    EXPECT_TRUE(p.ausZeilen().back().starts_with(
         "{\"wahl\":{\"art\":\"fenster\",\"id\":" + std::to_string(zoomId) + ","));
     client.schliesseEingabe();
-    client.warte();
+    client.warteAufEnde();
 }
 
 }  // namespace
+}  // namespace hoerspur

@@ -3,47 +3,29 @@
 // with known colours and a moving square, a private sound server
 // (scripts/pulse-fixture), the real binary stopped by SIGTERM or killed. The
 // file is checked from the outside with ffprobe and ffmpeg.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/dateien.h"
+#include "tests/fixtur.h"
 #include "tests/rekorder.h"
+#include "tests/testfenster.h"
+#include "tests/video_pruefung.h"
 
+namespace hoerspur {
 namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
 using Uhr = std::chrono::steady_clock;
-
-std::string fuehreAus(const std::string& befehl) {
-    std::string ausgabe;
-    FILE* f = popen(befehl.c_str(), "r");
-    if (f == nullptr) return ausgabe;
-    std::array<char, 65536> puffer{};
-    std::size_t n = 0;
-    while ((n = std::fread(puffer.data(), 1, puffer.size(), f)) > 0)
-        ausgabe.append(puffer.data(), n);
-    pclose(f);
-    return ausgabe;
-}
-
-std::string ohneZeilenende(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
-}
 
 // Stream facts, the presentation time of every picture, and the file's duration.
 struct Pruefung {
@@ -54,13 +36,8 @@ struct Pruefung {
     std::vector<double> zeiten;
 };
 
-std::optional<Pruefung> ffprobe(const std::string& datei) {
-    const json j = json::parse(
-        fuehreAus("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                  "stream=codec_name,profile,width,height,nb_read_frames:format=duration:"
-                  "packet=pts_time -of json '" +
-                  datei + "'"),
-        nullptr, false);
+std::optional<Pruefung> pruefe(const std::string& datei) {
+    const json j = ffprobe(datei);
     if (j.is_discarded() || !j.contains("streams") || j["streams"].empty()) return std::nullopt;
     const json& s = j["streams"][0];
     Pruefung p;
@@ -76,37 +53,6 @@ std::optional<Pruefung> ffprobe(const std::string& datei) {
     return p;
 }
 
-struct Farbe {
-    int rot, gruen, blau;
-};
-// The test client's quadrants (top left, top right, bottom left, bottom right).
-constexpr Farbe kQuadrant[4] = {
-    {0xd0, 0x30, 0x20}, {0x20, 0xb0, 0x40}, {0x20, 0x40, 0xd0}, {0xe0, 0xc0, 0x20}};
-constexpr Farbe kSchwarz{0, 0, 0};
-
-// Picture n of the file as RGB, 1280 × 800.
-std::string dekodiere(const std::string& datei, int n) {
-    return fuehreAus("ffmpeg -v error -i '" + datei + "' -vf 'select=eq(n\\," + std::to_string(n) +
-                     ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 - 2>/dev/null");
-}
-
-::testing::AssertionResult hatFarbe(const std::string& rgb, int x, int y, Farbe f) {
-    const std::size_t i = (static_cast<std::size_t>(y) * 1280 + static_cast<std::size_t>(x)) * 3;
-    if (rgb.size() < i + 3) return ::testing::AssertionFailure() << "kein Bild";
-    const int r = static_cast<unsigned char>(rgb[i]);
-    const int g = static_cast<unsigned char>(rgb[i + 1]);
-    const int b = static_cast<unsigned char>(rgb[i + 2]);
-    // 4:2:0 and quantisation move flat colours by a few steps.
-    constexpr int kToleranz = 12;
-    if (std::abs(r - f.rot) <= kToleranz && std::abs(g - f.gruen) <= kToleranz &&
-        std::abs(b - f.blau) <= kToleranz) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure()
-           << "bei (" << x << "," << y << "): " << r << "," << g << "," << b << " statt " << f.rot
-           << "," << f.gruen << "," << f.blau;
-}
-
 // A 960 × 540 window (16:9) fills 1280 × 720 of the 16:10 picture, 40 rows of
 // black above and below. Its quadrants' centres and the bars, in the picture.
 void pruefeBild(const std::string& rgb) {
@@ -119,60 +65,16 @@ void pruefeBild(const std::string& rgb) {
 }
 
 // The meeting window: class and title of a Zoom meeting, moving content.
-class Meetingfenster {
+class Meetingfenster : public Testfenster {
   public:
-    Meetingfenster() {
-        int zu[2], von[2];
-        if (pipe(zu) != 0 || pipe(von) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(zu[0], 0);
-            dup2(von[1], 1);
-            close(zu[1]);
-            close(von[0]);
-            execl(HS_TESTFENSTER_PFAD, HS_TESTFENSTER_PFAD, "--groesse", "960x540", "--position",
-                  "100,100", "--bewegt", "--klasse", "zoom", "--titel", "Zoom Meeting",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(zu[0]);
-        close(von[1]);
-        schreiben_ = fdopen(zu[1], "w");
-        lesen_ = fdopen(von[0], "r");
-        bereit_ = liesZeile().rfind("fenster ", 0) == 0;
-    }
-    ~Meetingfenster() {
-        if (schreiben_ != nullptr) std::fclose(schreiben_);  // the client ends on end of input
-        if (lesen_ != nullptr) std::fclose(lesen_);
-        if (pid_ > 0) {
-            for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
-                std::this_thread::sleep_for(20ms);
-            }
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool bereit() const { return bereit_; }
-    void befehl(const std::string& zeile) {
-        std::fputs((zeile + "\n").c_str(), schreiben_);
-        std::fflush(schreiben_);
-        EXPECT_EQ(liesZeile(), "ok") << zeile;
-    }
-
-  private:
-    std::string liesZeile() {
-        char puffer[256] = {};
-        if (lesen_ == nullptr || std::fgets(puffer, sizeof puffer, lesen_) == nullptr) return "";
-        return ohneZeilenende(puffer);
-    }
-    pid_t pid_ = -1;
-    FILE* schreiben_ = nullptr;
-    FILE* lesen_ = nullptr;
-    bool bereit_ = false;
+    Meetingfenster()
+        : Testfenster({"--groesse", "960x540", "--position", "100,100", "--bewegt", "--klasse",
+                       "zoom", "--titel", "Zoom Meeting"}) {}
+    bool bereit() const { return id() != 0; }
 };
 
 // Every line of the recorder's standard output with this event name.
-std::vector<json> ereignisse(hoerspur::Rekorder& r, const std::string& name) {
+std::vector<json> ereignisse(Rekorder& r, const std::string& name) {
     std::vector<json> treffer;
     for (const json& z : r.zeilen()) {
         if (z.is_object() && z.value("event", "") == name) treffer.push_back(z);
@@ -184,61 +86,52 @@ std::vector<json> ereignisse(hoerspur::Rekorder& r, const std::string& name) {
 class VideoEnde2Ende : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        const char* q = std::getenv("HOERSPUR_QUELLEN");
-        ASSERT_NE(q, nullptr) << "HOERSPUR_QUELLEN fehlt";
-        quellen_ = q;
-        char vorlage[] = "/tmp/hs-e2e-video-XXXXXX";
-        ASSERT_NE(mkdtemp(vorlage), nullptr);
-        dienste_ = vorlage;
-        const std::string display =
-            ohneZeilenende(fuehreAus(quellen_ + "/scripts/x11-fixture starte " + dienste_ +
-                                     "/x mit-wm " + std::to_string(getpid())));
-        ASSERT_EQ(display.rfind(':', 0), 0u) << "x11-fixture: " << display;
-        setenv("DISPLAY", display.c_str(), 1);
-        const std::string ton = ohneZeilenende(
-            fuehreAus(quellen_ + "/scripts/pulse-fixture starte " + dienste_ + "/t gleich"));
-        ASSERT_EQ(ton.rfind("unix:", 0), 0u) << "pulse-fixture: " << ton;
-        setenv("PULSE_SERVER", ton.c_str(), 1);
+        ASSERT_FALSE(quellenOrdner().empty()) << "HOERSPUR_QUELLEN fehlt";
+        dienste_ = neuerOrdner("hs-e2e-video");
+        ASSERT_FALSE(dienste_.empty());
+        x_ = new X11Fixtur(dienste_ + "/x");
+        x_->starte("mit-wm");
+        ASSERT_TRUE(x_->laeuft()) << "x11-fixture: " << x_->display();
+        x_->setzeDisplay();
+        ton_ = new PulseFixtur(dienste_ + "/t");
+        ASSERT_TRUE(ton_->starte("gleich")) << "pulse-fixture startet nicht";
     }
     static void TearDownTestSuite() {
-        fuehreAus(quellen_ + "/scripts/pulse-fixture beende " + dienste_ + "/t");
-        fuehreAus(quellen_ + "/scripts/x11-fixture beende " + dienste_ + "/x");
-        fuehreAus("rm -rf '" + dienste_ + "'");
-        unsetenv("DISPLAY");
-        unsetenv("PULSE_SERVER");
+        delete ton_;
+        ton_ = nullptr;
+        delete x_;
+        x_ = nullptr;
+        sh("rm -rf '" + dienste_ + "'");
     }
     void SetUp() override {
-        char vorlage[] = "/tmp/hs-e2e-videolauf-XXXXXX";
-        ASSERT_NE(mkdtemp(vorlage), nullptr);
-        dir_ = vorlage;
+        dir_ = neuerOrdner("hs-e2e-videolauf");
+        ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override {
-        if (!HasFailure()) fuehreAus("rm -rf '" + dir_ + "'");
+        if (!HasFailure()) sh("rm -rf '" + dir_ + "'");
     }
 
-    static std::string quellen_;
-    static std::string dienste_;
+    static inline std::string dienste_;
+    static inline X11Fixtur* x_ = nullptr;
+    static inline PulseFixtur* ton_ = nullptr;
     std::string datei() const { return dir_ + "/aufnahme/video.mp4"; }
 
     std::string dir_;
 };
-
-std::string VideoEnde2Ende::quellen_;
-std::string VideoEnde2Ende::dienste_;
 
 const std::string ZOOM_QUELLE = "Zoom \u00b7 Zoom Meeting";
 
 TEST_F(VideoEnde2Ende, FilmsTheMeetingWindowPausesWhileItIsGoneAndFinishesOnePlayableFile) {
     Meetingfenster fenster;
     ASSERT_TRUE(fenster.bereit());
-    hoerspur::Rekorder r(dir_, {"--kein-echo", "--video-warten", "10"});
+    Rekorder r(dir_, {"--kein-echo", "--video-warten", "10"});
     ASSERT_TRUE(r.warteAuf("video_start", 20s)) << r.log();
     const auto gestartet = Uhr::now();
     std::this_thread::sleep_for(6s);
-    fenster.befehl("unmap");
+    EXPECT_TRUE(fenster.befehl("unmap"));
     ASSERT_TRUE(r.warteAuf("video_pause", 10s)) << r.log();
     std::this_thread::sleep_for(1s);
-    fenster.befehl("map");
+    EXPECT_TRUE(fenster.befehl("map"));
     ASSERT_TRUE(r.warteAuf("video_wechsel", 10s)) << r.log();
     std::this_thread::sleep_for(6s);
     const auto gestoppt = Uhr::now();
@@ -280,7 +173,7 @@ TEST_F(VideoEnde2Ende, FilmsTheMeetingWindowPausesWhileItIsGoneAndFinishesOnePla
     EXPECT_LT(position("video"), position("zeitachse"));
     EXPECT_EQ(zeilen.back(), json::parse(R"({"event":"done"})"));
 
-    const auto p = ffprobe(datei());
+    const auto p = pruefe(datei());
     ASSERT_TRUE(p) << "ffprobe liest " << datei() << " nicht";
     EXPECT_EQ(p->codec, "h264");
     EXPECT_EQ(p->profil, "Main");
@@ -307,7 +200,7 @@ TEST_F(VideoEnde2Ende, FilmsTheMeetingWindowPausesWhileItIsGoneAndFinishesOnePla
 TEST_F(VideoEnde2Ende, KilledRecorderLeavesAFileThatPlaysUpToItsLastFragment) {
     Meetingfenster fenster;
     ASSERT_TRUE(fenster.bereit());
-    hoerspur::Rekorder r(dir_, {"--kein-echo"});
+    Rekorder r(dir_, {"--kein-echo"});
     ASSERT_TRUE(r.warteAuf("video_start", 20s)) << r.log();
     const auto gestartet = Uhr::now();
     std::this_thread::sleep_for(7s);
@@ -316,7 +209,7 @@ TEST_F(VideoEnde2Ende, KilledRecorderLeavesAFileThatPlaysUpToItsLastFragment) {
     EXPECT_EQ(r.warteAufEnde(60s), 128 + SIGKILL);
 
     EXPECT_TRUE(ereignisse(r, "video").empty());
-    const auto p = ffprobe(datei());
+    const auto p = pruefe(datei());
     ASSERT_TRUE(p) << "ffprobe liest " << datei() << " nicht";
     EXPECT_EQ(p->codec, "h264");
     EXPECT_EQ(p->breite, 1280);
@@ -332,3 +225,4 @@ TEST_F(VideoEnde2Ende, KilledRecorderLeavesAFileThatPlaysUpToItsLastFragment) {
 }
 
 }  // namespace
+}  // namespace hoerspur

@@ -17,6 +17,10 @@
 #include <vector>
 
 #include "recorder/audiofiles/wav_datei.h"
+#include "tests/befehl.h"
+#include "tests/dateien.h"
+#include "tests/fixtur.h"
+#include "tests/kanal_samples.h"
 #include "tests/rekorder.h"
 
 namespace hoerspur {
@@ -27,10 +31,6 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 constexpr double kRate = 16000;
-
-int sh(const std::string& befehl) {
-    return std::system(befehl.c_str());
-}
 
 // The samples of a WAV file whose header declares exactly what the file holds, at
 // least one sample; nothing (and a test failure) for anything else.
@@ -53,41 +53,29 @@ std::optional<std::vector<float>> ganzeWav(const std::string& pfad) {
 class Fehlerfall : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* q = std::getenv("HOERSPUR_QUELLEN");
-        ASSERT_NE(q, nullptr) << "HOERSPUR_QUELLEN fehlt";
-        skript_ = std::string(q) + "/scripts/pulse-fixture";
-        char vorlage[] = "/tmp/hs-fehler-XXXXXX";
-        ASSERT_NE(mkdtemp(vorlage), nullptr);
-        dir_ = vorlage;
+        ASSERT_FALSE(quellenOrdner().empty()) << "HOERSPUR_QUELLEN fehlt";
+        dir_ = neuerOrdner("hs-fehler");
+        ASSERT_FALSE(dir_.empty());
         chmod(dir_.c_str(), 0755);  // "nobody" must reach the folders below
-        server_ = dir_ + "/ton";
+        ton_.emplace(dir_ + "/ton");
         ordner_ = dir_ + "/aufnahme";
         unsetenv("PULSE_SOURCE");
     }
 
     void TearDown() override {
-        for (auto& t : spieler_) t.join();
-        sh(skript_ + " beende " + server_);
-        unsetenv("PULSE_SERVER");
+        ton_.reset();
         if (!HasFailure()) sh("rm -rf " + dir_);
     }
 
-    void starteServer() {
-        ASSERT_EQ(sh(skript_ + " starte " + server_ + " gleich >/dev/null"), 0);
-        setenv("PULSE_SERVER", ("unix:" + server_ + "/native").c_str(), 1);
-    }
+    void starteServer() { ASSERT_TRUE(ton_->starte("gleich")); }
 
     // Plays a sox-made signal into the default sink on a thread of its own.
     void spiele(const std::string& soxSynth) {
         const std::string datei = dir_ + "/signal" + std::to_string(zaehler_++) + ".wav";
         ASSERT_EQ(sh("sox -q -n -r 48000 -c 2 " + datei + " " + soxSynth), 0);
-        spieler_.emplace_back(
-            [this, datei] { sh(skript_ + " spiele " + server_ + " fern " + datei); });
+        ton_->spieleImHintergrund("fern", datei);
     }
-    void warteAufSpieler() {
-        for (auto& t : spieler_) t.join();
-        spieler_.clear();
-    }
+    void warteAufSpieler() { ton_->warteAufSpieler(); }
 
     // What the host finds in the folder after a stop: every announced chunk is a
     // whole WAV, every chunk file was announced, and no hidden leftovers.
@@ -112,11 +100,9 @@ class Fehlerfall : public ::testing::Test {
         }
     }
 
-    std::string skript_;
     std::string dir_;
-    std::string server_;
     std::string ordner_;
-    std::vector<std::thread> spieler_;
+    std::optional<PulseFixtur> ton_;
     int zaehler_ = 0;
 };
 
@@ -181,14 +167,6 @@ TEST_F(Fehlerfall, ASecondRecorderOnTheSameFolderIsTurnedAwayAndTheFirstCallStay
     EXPECT_GT(roh->size(), 2.5 * kRate);
 }
 
-// First sample louder than `schwelle` at or after `ab`.
-std::size_t lautAb(const std::vector<float>& s, std::size_t ab, float schwelle = 0.5f) {
-    for (std::size_t i = ab; i < s.size(); ++i) {
-        if (std::abs(s[i]) > schwelle) return i;
-    }
-    return s.size();
-}
-
 TEST_F(Fehlerfall, AfterASoundServerRestartBothChannelsComeBackAlignedAndTheGapIsReported) {
     starteServer();
     Rekorder r(dir_, {"--no-video", "--kein-echo", "--legacy-chunks", "--chunk", "2"});
@@ -196,9 +174,9 @@ TEST_F(Fehlerfall, AfterASoundServerRestartBothChannelsComeBackAlignedAndTheGapI
     spiele("synth 0.005 sine 1000 vol 0.9 pad 0.5 0.5");
     warteAufSpieler();
     std::this_thread::sleep_for(500ms);
-    ASSERT_EQ(sh(skript_ + " toete " + server_), 0);
+    ASSERT_EQ(ton_->rufe("toete"), 0);
     std::this_thread::sleep_for(1500ms);
-    ASSERT_EQ(sh(skript_ + " starte " + server_ + " gleich >/dev/null"), 0);
+    ASSERT_TRUE(ton_->starte("gleich"));
     ASSERT_TRUE(r.warteAufLog("[hoerspur] System-Audio wieder verbunden", 15s)) << r.log();
     ASSERT_TRUE(r.warteAufLog("[hoerspur] Mikrofon wieder verbunden", 15s)) << r.log();
     std::this_thread::sleep_for(500ms);
@@ -224,18 +202,15 @@ TEST_F(Fehlerfall, AfterASoundServerRestartBothChannelsComeBackAlignedAndTheGapI
     // channels: "me" from the raw file, "them" rebuilt from its chunks.
     const auto me = ganzeWav(ordner_ + "/mikro_roh.wav");
     ASSERT_TRUE(me);
-    std::vector<float> them;
-    for (const auto& [index, c] : r.chunks("them")) {
-        const auto daten = liesWav(c["path"].get<std::string>());
-        ASSERT_TRUE(daten);
-        them.insert(them.end(), daten->begin(), daten->end());
-    }
-    const std::size_t meA = lautAb(*me, 0);
-    const std::size_t themA = lautAb(them, 0);
-    const std::size_t meB = lautAb(*me, meA + static_cast<std::size_t>(kRate));
-    const std::size_t themB = lautAb(them, themA + static_cast<std::size_t>(kRate));
+    const auto them = chunksAneinander(r, "them");
+    ASSERT_TRUE(them);
+    const std::size_t meA = ersterLauterSample(*me, 0.5f);
+    const std::size_t themA = ersterLauterSample(*them, 0.5f);
+    const std::size_t meB = ersterLauterSample(*me, 0.5f, meA + static_cast<std::size_t>(kRate));
+    const std::size_t themB =
+        ersterLauterSample(*them, 0.5f, themA + static_cast<std::size_t>(kRate));
     ASSERT_LT(meB, me->size());
-    ASSERT_LT(themB, them.size());
+    ASSERT_LT(themB, them->size());
     EXPECT_NEAR(static_cast<double>(meA), static_cast<double>(themA), 32);
     EXPECT_NEAR(static_cast<double>(meB), static_cast<double>(themB), 32);
     RecordProperty("versatz_nach_neustart_ms",

@@ -1,9 +1,7 @@
 // The recorder as a process: real signals, exit statuses and standard streams,
 // with the test-only executable that runs the shipped driver on a simulated
 // platform.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,125 +15,33 @@
 #include <string>
 #include <vector>
 
+#include "tests/dateien.h"
+#include "tests/kindprozess.h"
+
+namespace hoerspur {
 namespace {
 
 using namespace std::chrono_literals;
 using Uhr = std::chrono::steady_clock;
 
 // A running hoerspur_sim with its standard output and error read through pipes.
-class Prozess {
+class Prozess : public Kindprozess {
   public:
-    Prozess(const std::string& szenarioPfad, const std::vector<std::string>& optionen) {
-        int aus[2];
-        int err[2];
-        EXPECT_EQ(pipe2(aus, O_CLOEXEC), 0);
-        EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-        std::vector<std::string> args{HOERSPUR_SIM_PFAD, szenarioPfad};
-        args.insert(args.end(), optionen.begin(), optionen.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(aus[1], 1);
-            dup2(err[1], 2);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(aus[1]);
-        close(err[1]);
-        ausFd_ = aus[0];
-        errFd_ = err[0];
-    }
-    ~Prozess() {
-        if (pid_ > 0 && !beendet_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(ausFd_);
-        close(errFd_);
-    }
-
-    // Reads both streams until `bedingung` holds for what was read or the time is up.
-    bool liesBis(const std::function<bool()>& bedingung, std::chrono::milliseconds frist) {
-        const auto ende = Uhr::now() + frist;
-        while (!bedingung()) {
-            const auto rest =
-                std::chrono::duration_cast<std::chrono::milliseconds>(ende - Uhr::now()).count();
-            if (rest <= 0) return false;
-            if (!liesEinmal(static_cast<int>(rest))) return bedingung();
-        }
-        return true;
-    }
-    // Reads both streams to their end, then collects the exit status.
-    int warteAufEnde(std::chrono::milliseconds frist = 20s) {
-        const auto ende = Uhr::now() + frist;
-        while (Uhr::now() < ende && liesEinmal(100)) {
-        }
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Uhr::now() > ende) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        beendet_ = true;
-        return status;
-    }
-
-    void signal(int nummer) { kill(pid_, nummer); }
-    const std::string& aus() const { return aus_; }
-    const std::string& err() const { return err_; }
-    std::vector<std::string> ausZeilen() const {
-        std::vector<std::string> zeilen;
-        size_t start = 0;
-        while (start < aus_.size()) {
-            const size_t e = aus_.find('\n', start);
-            if (e == std::string::npos) break;
-            zeilen.push_back(aus_.substr(start, e - start));
-            start = e + 1;
-        }
-        return zeilen;
-    }
+    Prozess(const std::string& szenarioPfad, const std::vector<std::string>& optionen)
+        : Kindprozess(argumente(szenarioPfad, optionen)) {}
 
   private:
-    // false once both streams are closed.
-    bool liesEinmal(int wartenMs) {
-        pollfd fds[2] = {{offen_[0] ? ausFd_ : -1, POLLIN, 0},
-                         {offen_[1] ? errFd_ : -1, POLLIN, 0}};
-        if (!offen_[0] && !offen_[1]) return false;
-        if (poll(fds, 2, wartenMs) <= 0) return true;
-        char puffer[65536];
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].revents & (POLLIN | POLLHUP)) {
-                const ssize_t n = read(fds[i].fd, puffer, sizeof puffer);
-                if (n <= 0) {
-                    offen_[i] = false;
-                } else {
-                    (i == 0 ? aus_ : err_).append(puffer, static_cast<size_t>(n));
-                }
-            }
-        }
-        return true;
+    static std::vector<std::string> argumente(const std::string& szenarioPfad,
+                                              const std::vector<std::string>& optionen) {
+        std::vector<std::string> args{HOERSPUR_SIM_PFAD, szenarioPfad};
+        args.insert(args.end(), optionen.begin(), optionen.end());
+        return args;
     }
-
-    pid_t pid_ = -1;
-    int ausFd_ = -1;
-    int errFd_ = -1;
-    bool offen_[2] = {true, true};
-    bool beendet_ = false;
-    std::string aus_;
-    std::string err_;
 };
 
 class ProzessTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char vorlage[] = "/tmp/hoerspur-prozess-XXXXXX";
-        ordner_ = mkdtemp(vorlage);
-    }
+    void SetUp() override { ordner_ = neuerOrdner("hoerspur-prozess"); }
     void TearDown() override { std::filesystem::remove_all(ordner_); }
 
     std::string szenario(const std::string& json) {
@@ -312,3 +218,4 @@ TEST_F(ProzessTest, AStopSignalAtAnyMomentOfTheStartEndsWithDoneOrBeforeAnything
 }
 
 }  // namespace
+}  // namespace hoerspur

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -20,14 +19,10 @@
 #include <thread>
 #include <vector>
 
-namespace hoerspur {
+#include "tests/dateien.h"
+#include "tests/kindprozess.h"
 
-inline std::string liesDatei(const std::string& pfad) {
-    std::ifstream f(pfad, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+namespace hoerspur {
 
 class Rekorder {
   public:
@@ -60,28 +55,19 @@ class Rekorder {
                 (void)!write(rohr[1], fuellung.data(), fuellung.size());
             }
         }
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int aus = start.ausgabeInRohr ? rohr[1]
-                                                : open((dir + "/stdout").c_str(),
-                                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(aus, 1);
-            dup2(err, 2);
-            if (start.dateiGrenzeBytes) {
-                rlimit grenze{*start.dateiGrenzeBytes, *start.dateiGrenzeBytes};
+        Kindstart kind{.argv = std::move(args),
+                       .aus = start.ausgabeInRohr ? rohr[1] : ausgabeDatei(dir + "/stdout"),
+                       .err = ausgabeDatei(dir + "/stderr")};
+        if (start.dateiGrenzeBytes) {
+            kind.vorStart = [bytes = *start.dateiGrenzeBytes] {
+                rlimit grenze{bytes, bytes};
                 setrlimit(RLIMIT_FSIZE, &grenze);
-            }
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
+            };
         }
-        if (start.ausgabeInRohr) {
-            close(rohr[1]);
-            rohrLesen_ = rohr[0];
-        }
+        pid_ = starteKind(kind);
+        close(kind.aus);
+        close(kind.err);
+        if (start.ausgabeInRohr) rohrLesen_ = rohr[0];
     }
 
     ~Rekorder() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "basis/ausgabe.h"
+#include "tests/dateien.h"
 
 namespace hoerspur {
 
@@ -38,17 +39,7 @@ class ZeilenMitschnitt {
     int ereignisFd() const { return ereignisFd_; }
     int logFd() const { return logFd_; }
 
-    static std::vector<std::string> zeilen(const std::string& text) {
-        std::vector<std::string> ergebnis;
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t ende = text.find('\n', start);
-            if (ende == std::string::npos) ende = text.size();
-            ergebnis.push_back(text.substr(start, ende - start));
-            start = ende + 1;
-        }
-        return ergebnis;
-    }
+    static std::vector<std::string> zeilen(const std::string& text) { return zeilenVon(text); }
 
   private:
     static std::string lies(int fd) {

@@ -10,12 +10,14 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
+
+#include "tests/befehl.h"
+#include "tests/dateien.h"
+#include "tests/fixtur.h"
+#include "tests/kindprozess.h"
 
 // libatspi gives up on a call at its timeout but leaves the call's bookkeeping
 // (libdbus's pending call and timeout, libatspi's small records) with the
@@ -30,17 +32,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Uhr = std::chrono::steady_clock;
-
-std::string ausgabeVon(const std::string& befehl) {
-    std::string text;
-    FILE* f = popen(befehl.c_str(), "r");
-    if (f == nullptr) return text;
-    char puffer[4096];
-    std::size_t n;
-    while ((n = fread(puffer, 1, sizeof puffer, f)) > 0) text.append(puffer, n);
-    pclose(f);
-    return text;
-}
 
 std::string text(Barrierefreiheit& bf, const BfElement& e, const char* attribut) {
     const BfWert w = bf.lies(e, attribut);
@@ -69,34 +60,22 @@ BfElement finde(Barrierefreiheit& bf, const BfElement& e, const std::string& tit
 class AtspiBackend : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        char vorlage[] = "/tmp/hs-at-XXXXXX";
-        dir_ = mkdtemp(vorlage);
-        skript_ = std::string(std::getenv("HOERSPUR_QUELLEN")) + "/scripts/atspi-fixture";
-        std::istringstream zeilen(
-            ausgabeVon(skript_ + " starte " + dir_ + "/s " + std::to_string(getpid())));
-        for (std::string z; std::getline(zeilen, z);) {
-            const auto gleich = z.find('=');
-            if (gleich != std::string::npos) {
-                setenv(z.substr(0, gleich).c_str(), z.substr(gleich + 1).c_str(), 1);
-            }
-        }
-        unsetenv("AT_SPI_BUS_ADDRESS");
-        client_ = fork();
-        if (client_ == 0) {
-            std::freopen((dir_ + "/client.out").c_str(), "w", stdout);
-            execl(ZOOM_TESTCLIENT_PFAD, ZOOM_TESTCLIENT_PFAD, "--wechsel", "1000", nullptr);
-            _exit(127);
-        }
-        registriert_ =
-            std::system((skript_ + " warte-auf " + dir_ + "/s " + std::to_string(client_) + " 20")
-                            .c_str()) == 0;
+        dir_ = neuerOrdner("hs-at");
+        sitzung_ = new AtspiFixtur(dir_ + "/s");
+        sitzung_->starte();
+        sitzung_->setzeUmgebung();
+        const int aus = ausgabeDatei(dir_ + "/client.out");
+        client_ = starteKind({.argv = {ZOOM_TESTCLIENT_PFAD, "--wechsel", "1000"}, .aus = aus});
+        close(aus);
+        registriert_ = sitzung_->warteAuf(client_, 20);
         bf_ = atspiBarrierefreiheit().release();
     }
     static void TearDownTestSuite() {
         kill(client_, SIGKILL);
         waitpid(client_, nullptr, 0);
-        std::system((skript_ + " beende " + dir_ + "/s").c_str());
-        std::system(("rm -rf " + dir_).c_str());
+        delete sitzung_;
+        sitzung_ = nullptr;
+        sh("rm -rf " + dir_);
     }
     void SetUp() override {
         ASSERT_TRUE(registriert_);
@@ -109,7 +88,7 @@ class AtspiBackend : public ::testing::Test {
     }
 
     static inline std::string dir_;
-    static inline std::string skript_;
+    static inline AtspiFixtur* sitzung_ = nullptr;
     static inline pid_t client_ = -1;
     static inline bool registriert_ = false;
     static inline Barrierefreiheit* bf_ = nullptr;  // lives as long as the process

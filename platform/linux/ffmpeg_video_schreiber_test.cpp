@@ -7,12 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -21,6 +19,7 @@
 #include <vector>
 
 #include "platform/plattform_fehler.h"
+#include "tests/video_pruefung.h"
 
 namespace hoerspur {
 namespace {
@@ -28,12 +27,9 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 
-constexpr int kBreite = 1280;
+constexpr int kBreite = kVideoBreite;
 constexpr int kHoehe = 800;
 
-struct Farbe {
-    int rot, gruen, blau;
-};
 constexpr Farbe kHintergrund{20, 60, 160};
 constexpr Farbe kFeld{40, 200, 60};  // fixed block at the top left
 constexpr Farbe kQuadrat{230, 30, 30};
@@ -63,50 +59,6 @@ void maleBild(BgraPuffer& p, int k) {
     p.fuelle(kHintergrund.blau, kHintergrund.gruen, kHintergrund.rot, 255);
     rechteck(p, 0, 0, kFeldSeite, kFeld);
     rechteck(p, quadratX(k), quadratY(k), kQuadratSeite, kQuadrat);
-}
-
-std::string fuehreAus(const std::string& befehl) {
-    std::string ausgabe;
-    FILE* f = popen(befehl.c_str(), "r");
-    if (f == nullptr) return ausgabe;
-    std::array<char, 65536> puffer{};
-    std::size_t n = 0;
-    while ((n = std::fread(puffer.data(), 1, puffer.size(), f)) > 0)
-        ausgabe.append(puffer.data(), n);
-    pclose(f);
-    return ausgabe;
-}
-
-json ffprobe(const std::string& datei) {
-    const std::string text = fuehreAus(
-        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-        "stream=codec_name,profile,width,height,nb_read_frames:format=duration:"
-        "packet=pts_time,flags -of json '" +
-        datei + "'");
-    return json::parse(text, nullptr, false);
-}
-
-// Picture n of the file, decoded to RGB (3 bytes a pixel), empty when unreadable.
-std::vector<std::uint8_t> dekodiere(const std::string& datei, int n) {
-    const std::string text =
-        fuehreAus("ffmpeg -v error -i '" + datei + "' -vf 'select=eq(n\\," + std::to_string(n) +
-                  ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 - 2>/dev/null");
-    return {text.begin(), text.end()};
-}
-
-::testing::AssertionResult hatFarbe(const std::vector<std::uint8_t>& rgb, int x, int y, Farbe f) {
-    const std::size_t i = (static_cast<std::size_t>(y) * kBreite + static_cast<std::size_t>(x)) * 3;
-    if (rgb.size() < i + 3) return ::testing::AssertionFailure() << "Bild zu klein";
-    const int r = rgb[i], g = rgb[i + 1], b = rgb[i + 2];
-    // The encoder's 4:2:0 and quantisation move flat colours by a few steps.
-    constexpr int kToleranz = 12;
-    if (std::abs(r - f.rot) <= kToleranz && std::abs(g - f.gruen) <= kToleranz &&
-        std::abs(b - f.blau) <= kToleranz) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure()
-           << "bei (" << x << "," << y << "): " << r << "," << g << "," << b << " statt " << f.rot
-           << "," << f.gruen << "," << f.blau;
 }
 
 class VideoSchreiberTest : public ::testing::Test {
@@ -192,7 +144,7 @@ TEST_F(VideoSchreiberTest, WritesH264MainWithTheTimesOfAVariableFrameRate) {
     EXPECT_EQ(pakete[8]["flags"].get<std::string>().front(), 'K');
 
     for (const int k : {0, 17, 49}) {
-        const std::vector<std::uint8_t> rgb = dekodiere(datei_, k);
+        const std::string rgb = dekodiere(datei_, k);
         EXPECT_TRUE(hatFarbe(rgb, kFeldSeite / 2, kFeldSeite / 2, kFeld)) << "Bild " << k;
         EXPECT_TRUE(hatFarbe(rgb, quadratX(k) + kQuadratSeite / 2, quadratY(k) + kQuadratSeite / 2,
                              kQuadrat))

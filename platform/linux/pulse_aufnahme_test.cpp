@@ -14,64 +14,46 @@
 #include "platform/linux/linux_plattform.h"
 #include "platform/linux/pulse_fehler.h"
 #include "platform/uhr.h"
+#include "tests/befehl.h"
+#include "tests/dateien.h"
+#include "tests/fixtur.h"
 
 namespace hoerspur {
 namespace {
 
 using namespace std::chrono_literals;
 
-std::string quellen() {
-    const char* q = std::getenv("HOERSPUR_QUELLEN");
-    return q != nullptr ? q : "";
-}
-
-int sh(const std::string& befehl) {
-    return std::system(befehl.c_str());
-}
-
 // One private daemon per test; the test's clients reach it through PULSE_SERVER.
 class Tonserver : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(quellen().empty()) << "HOERSPUR_QUELLEN fehlt";
-        skript_ = quellen() + "/scripts/pulse-fixture";
-        char vorlage[] = "/tmp/hs-pulse-XXXXXX";
-        ASSERT_NE(mkdtemp(vorlage), nullptr);
-        dir_ = vorlage;
+        ASSERT_FALSE(quellenOrdner().empty()) << "HOERSPUR_QUELLEN fehlt";
+        dir_ = neuerOrdner("hs-pulse");
+        ASSERT_FALSE(dir_.empty());
+        ton_.emplace(dir_);
         unsetenv("PULSE_SOURCE");
     }
 
-    void TearDown() override {
-        for (auto& t : spieler_) t.join();
-        if (!dir_.empty()) sh(skript_ + " beende " + dir_);
-        unsetenv("PULSE_SERVER");
-    }
+    void TearDown() override { ton_.reset(); }
 
-    void starte(const std::string& layout) {
-        ASSERT_EQ(sh(skript_ + " starte " + dir_ + " " + layout + " >/dev/null"), 0);
-        setenv("PULSE_SERVER", ("unix:" + dir_ + "/native").c_str(), 1);
-    }
+    void starte(const std::string& layout) { ASSERT_TRUE(ton_->starte(layout)); }
 
-    void fixture(const std::string& argumente) {
-        ASSERT_EQ(sh(skript_ + " " + argumente.substr(0, argumente.find(' ')) + " " + dir_ +
-                     argumente.substr(argumente.find(' '))),
-                  0);
+    // "toete", or "pactl" with its arguments.
+    void fixture(const std::string& befehl, const std::string& argumente = "") {
+        ASSERT_EQ(ton_->rufe(befehl, argumente), 0);
     }
 
     // Plays a sox-made signal into `senke` on a thread of its own.
     void spieleImHintergrund(const std::string& senke, const std::string& soxSynth,
                              double wartenSekunden = 0) {
-        const std::string datei = dir_ + "/signal" + std::to_string(spieler_.size()) + ".wav";
+        const std::string datei = dir_ + "/signal" + std::to_string(signale_++) + ".wav";
         ASSERT_EQ(sh("sox -q -n -r 48000 -c 2 " + datei + " " + soxSynth), 0);
-        spieler_.emplace_back([this, senke, datei, wartenSekunden] {
-            std::this_thread::sleep_for(std::chrono::duration<double>(wartenSekunden));
-            sh(skript_ + " spiele " + dir_ + " " + senke + " " + datei);
-        });
+        ton_->spieleImHintergrund(senke, datei, wartenSekunden);
     }
 
-    std::string skript_;
     std::string dir_;
-    std::vector<std::thread> spieler_;
+    std::optional<PulseFixtur> ton_;
+    int signale_ = 0;
 };
 
 // What a tap or sample callback received, for the test thread to inspect.
@@ -141,6 +123,23 @@ BildschirmAufnahme::SampleFunktion sampleNach(Mitschnitt& m) {
 void warteBis(const std::function<bool()>& fertig, double sekunden) {
     const double ende = hostSekunden() + sekunden;
     while (!fertig() && hostSekunden() < ende) std::this_thread::sleep_for(10ms);
+}
+
+const AudioFormat kStereo48k{48000, 2, SampleArt::float32, true};
+
+// The microphone (taps of 1024 frames, 48 kHz stereo) into `mikro` and the system
+// audio into `system`, both started and both with at least `mindestens` deliveries
+// (or 10 s gone). The system audio's stream.
+std::unique_ptr<SystemAudioStrom> starteBeide(
+    Plattform& p, AudioEngine& engine, Mitschnitt& mikro, Mitschnitt& system,
+    std::size_t mindestens, BildschirmAufnahme::StopFunktion beiStop = [](const std::string&) {}) {
+    mikro.rateHz = system.rateHz = 48000;
+    engine.installiereTap(1024, kStereo48k, tapNach(mikro));
+    engine.starte();
+    auto strom = p.bildschirm->starteSystemAudio(Display{}, SystemAudioKonfiguration{},
+                                                 sampleNach(system), std::move(beiStop));
+    warteBis([&] { return mikro.anzahl() >= mindestens && system.anzahl() >= mindestens; }, 10);
+    return strom;
 }
 
 TEST_F(Tonserver, MicrophoneRecordsTheDefaultSourceInItsOwnFormat) {
@@ -226,9 +225,9 @@ TEST_F(Tonserver, ASuspendedSourceBecomesAGapOfItsLength) {
     engine->installiereTap(4096, AudioFormat{44100, 1, SampleArt::float32, true}, tapNach(m));
     engine->starte();
     warteBis([&] { return m.anzahl() >= 10; }, 10);
-    fixture("pactl suspend-sink mikro 1");
+    fixture("pactl", "suspend-sink mikro 1");
     std::this_thread::sleep_for(1500ms);
-    fixture("pactl suspend-sink mikro 0");
+    fixture("pactl", "suspend-sink mikro 0");
     const std::size_t nachher = m.anzahl();
     warteBis([&] { return m.anzahl() >= nachher + 30; }, 10);
     engine->stoppe();
@@ -248,12 +247,7 @@ TEST_F(Tonserver, StoppingEndsAllDeliveries) {
     Plattform p = linuxPlattform();
     auto engine = p.neueAudioEngine();
     Mitschnitt mikro, system;
-    mikro.rateHz = system.rateHz = 48000;
-    engine->installiereTap(1024, AudioFormat{48000, 2, SampleArt::float32, true}, tapNach(mikro));
-    engine->starte();
-    auto strom = p.bildschirm->starteSystemAudio(Display{}, SystemAudioKonfiguration{},
-                                                 sampleNach(system), [](const std::string&) {});
-    warteBis([&] { return mikro.anzahl() >= 5 && system.anzahl() >= 5; }, 10);
+    auto strom = starteBeide(p, *engine, mikro, system, 5);
 
     // Removing the tap alone ends the microphone's deliveries.
     engine->entferneTap();
@@ -268,7 +262,7 @@ TEST_F(Tonserver, StoppingEndsAllDeliveries) {
     strom->stoppe();
 
     // A stopped engine starts again.
-    engine->installiereTap(1024, AudioFormat{48000, 2, SampleArt::float32, true}, tapNach(mikro));
+    engine->installiereTap(1024, kStereo48k, tapNach(mikro));
     engine->starte();
     warteBis([&] { return mikro.anzahl() >= mikroNachTap + 5; }, 10);
     EXPECT_GE(mikro.anzahl(), mikroNachTap + 5);
@@ -279,8 +273,7 @@ TEST_F(Tonserver, WithoutAServerEverythingIsRefusedWithTheServersReason) {
     Plattform p = linuxPlattform();
     auto engine = p.neueAudioEngine();
     EXPECT_FALSE(engine->eingangsFormat().has_value());
-    engine->installiereTap(4096, AudioFormat{48000, 2, SampleArt::float32, true},
-                           [](const PcmPuffer&, const AudioZeit&) {});
+    engine->installiereTap(4096, kStereo48k, [](const PcmPuffer&, const AudioZeit&) {});
     try {
         engine->starte();
         FAIL() << "Mikrofon ohne Tonserver gestartet";
@@ -351,17 +344,12 @@ TEST_F(Tonserver, AServerThatDiesStopsEachStreamOnceWithItsReason) {
     auto engine = p.neueAudioEngine();
     engine->beiStoerung([&](const std::string&) { ++mikroGestoppt; });
     Mitschnitt mikro, system;
-    mikro.rateHz = system.rateHz = 48000;
-    engine->installiereTap(1024, AudioFormat{48000, 2, SampleArt::float32, true}, tapNach(mikro));
-    engine->starte();
-    auto strom = p.bildschirm->starteSystemAudio(Display{}, SystemAudioKonfiguration{},
-                                                 sampleNach(system), [&](const std::string& text) {
-                                                     std::lock_guard<std::mutex> lock(textSperre);
-                                                     systemText = text;
-                                                     ++systemGestoppt;
-                                                 });
-    warteBis([&] { return mikro.anzahl() >= 5 && system.anzahl() >= 5; }, 10);
-    fixture("toete ");
+    auto strom = starteBeide(p, *engine, mikro, system, 5, [&](const std::string& text) {
+        std::lock_guard<std::mutex> lock(textSperre);
+        systemText = text;
+        ++systemGestoppt;
+    });
+    fixture("toete");
     warteBis([&] { return mikroGestoppt == 1 && systemGestoppt == 1; }, 10);
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(mikroGestoppt, 1);
@@ -391,22 +379,17 @@ TEST_F(Tonserver, BothChannelsFollowANewDefaultDeviceWithoutStopping) {
     std::atomic<int> gestoppt{0};
     engine->beiStoerung([&](const std::string&) { ++gestoppt; });
     Mitschnitt mikro, system;
-    mikro.rateHz = system.rateHz = 48000;
-    engine->installiereTap(1024, AudioFormat{48000, 2, SampleArt::float32, true}, tapNach(mikro));
-    engine->starte();
     auto strom =
-        p.bildschirm->starteSystemAudio(Display{}, SystemAudioKonfiguration{}, sampleNach(system),
-                                        [&](const std::string&) { ++gestoppt; });
-    warteBis([&] { return mikro.anzahl() >= 10 && system.anzahl() >= 10; }, 10);
-    fixture("pactl load-module module-null-sink sink_name=kopf rate=48000 channels=2 >/dev/null");
-    fixture("pactl set-default-sink kopf");
-    fixture("pactl set-default-source kopf.monitor");
+        starteBeide(p, *engine, mikro, system, 10, [&](const std::string&) { ++gestoppt; });
+    fixture("pactl",
+            "load-module module-null-sink sink_name=kopf rate=48000 channels=2 >/dev/null");
+    fixture("pactl", "set-default-sink kopf");
+    fixture("pactl", "set-default-source kopf.monitor");
     std::this_thread::sleep_for(1s);
     const double umgesteckt = hostSekunden();
     // Only the new device hears this tone.
     spieleImHintergrund("kopf", "synth 1 sine 500 vol 0.5");
-    for (auto& t : spieler_) t.join();
-    spieler_.clear();
+    ton_->warteAufSpieler();
     std::this_thread::sleep_for(300ms);
     engine->entferneTap();
     engine->stoppe();
@@ -426,13 +409,8 @@ TEST_F(Tonserver, AfterTheServerComesBackBothBackendsStartAgain) {
     Plattform p = linuxPlattform();
     auto engine = p.neueAudioEngine();
     Mitschnitt mikro, system;
-    mikro.rateHz = system.rateHz = 48000;
-    engine->installiereTap(1024, AudioFormat{48000, 2, SampleArt::float32, true}, tapNach(mikro));
-    engine->starte();
-    auto strom = p.bildschirm->starteSystemAudio(Display{}, SystemAudioKonfiguration{},
-                                                 sampleNach(system), [](const std::string&) {});
-    warteBis([&] { return mikro.anzahl() >= 5 && system.anzahl() >= 5; }, 10);
-    fixture("toete ");
+    auto strom = starteBeide(p, *engine, mikro, system, 5);
+    fixture("toete");
     EXPECT_THROW(
         p.bildschirm->starteSystemAudio(Display{}, {}, sampleNach(system), [](const auto&) {}),
         PlattformFehler);

@@ -6,21 +6,19 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/plattform_fehler.h"
+#include "tests/dateien.h"
+#include "tests/fixtur.h"
+#include "tests/testfenster.h"
 
 // Last: Xlib's macros (None, Bool, Status) clash with GoogleTest's names.
 #include <X11/Xlib.h>
@@ -30,122 +28,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Farbe {
-    int rot, gruen, blau;
-};
-// The test client's quadrants (top left, top right, bottom left, bottom right).
-constexpr Farbe kQuadrant[4] = {
-    {0xd0, 0x30, 0x20}, {0x20, 0xb0, 0x40}, {0x20, 0x40, 0xd0}, {0xe0, 0xc0, 0x20}};
-constexpr Farbe kSchwarz{0, 0, 0};
-
-std::string sh(const std::string& befehl) {
-    std::string ausgabe;
-    FILE* f = popen(befehl.c_str(), "r");
-    if (f == nullptr) return ausgabe;
-    char puffer[256];
-    while (std::fgets(puffer, sizeof puffer, f) != nullptr) ausgabe += puffer;
-    pclose(f);
-    while (!ausgabe.empty() && ausgabe.back() == '\n') ausgabe.pop_back();
-    return ausgabe;
-}
-
 // A private X server; DISPLAY points to it while it lives.
-class XServer {
+class XServer : public X11Fixtur {
   public:
-    explicit XServer(const std::string& art) {
-        const char* q = std::getenv("HOERSPUR_QUELLEN");
-        skript_ = std::string(q != nullptr ? q : ".") + "/scripts/x11-fixture";
-        char vorlage[] = "/tmp/hs-x11-XXXXXX";
-        if (mkdtemp(vorlage) == nullptr) return;
-        dir_ = vorlage;
-        display_ = sh(skript_ + " starte " + dir_ + " " + art + " " + std::to_string(getpid()));
-        if (const char* alt = std::getenv("DISPLAY")) altesDisplay_ = alt;
-        setenv("DISPLAY", display_.c_str(), 1);
+    explicit XServer(const std::string& art) : X11Fixtur(neuerOrdner("hs-x11")) {
+        starte(art);
+        setzeDisplay();
     }
-    ~XServer() {
-        if (altesDisplay_) {
-            setenv("DISPLAY", altesDisplay_->c_str(), 1);
-        } else {
-            unsetenv("DISPLAY");
-        }
-        if (!dir_.empty()) sh(skript_ + " beende " + dir_);
-    }
-    bool laeuft() const { return display_.size() > 1 && display_[0] == ':'; }
-    // Kills the server as a crash would.
-    void toete() {
-        std::ifstream pid(dir_ + "/xvfb.pid");
-        int p = 0;
-        if (pid >> p) kill(p, SIGKILL);
-    }
-
-  private:
-    std::string skript_;
-    std::string dir_;
-    std::string display_;
-    std::optional<std::string> altesDisplay_;
-};
-
-// One test client process; commands answered with "ok".
-class Testfenster {
-  public:
-    explicit Testfenster(const std::vector<std::string>& argumente) {
-        int zu[2], von[2];
-        if (pipe(zu) != 0 || pipe(von) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(zu[0], 0);
-            dup2(von[1], 1);
-            close(zu[1]);
-            close(von[0]);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(HS_TESTFENSTER_PFAD));
-            for (const auto& a : argumente) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(zu[0]);
-        close(von[1]);
-        schreiben_ = fdopen(zu[1], "w");
-        lesen_ = fdopen(von[0], "r");
-        const std::string zeile = liesZeile();
-        std::sscanf(zeile.c_str(), "fenster %u", &id_);
-    }
-    ~Testfenster() {
-        if (schreiben_ != nullptr) {
-            std::fputs("ende\n", schreiben_);
-            std::fclose(schreiben_);
-        }
-        if (lesen_ != nullptr) std::fclose(lesen_);
-        if (pid_ > 0) {
-            for (int i = 0; i < 50 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
-                std::this_thread::sleep_for(20ms);
-                if (i == 49) {
-                    kill(pid_, SIGKILL);
-                    waitpid(pid_, nullptr, 0);
-                }
-            }
-        }
-    }
-    std::uint32_t id() const { return id_; }
-    void befehl(const std::string& zeile) {
-        std::fputs((zeile + "\n").c_str(), schreiben_);
-        std::fflush(schreiben_);
-        EXPECT_EQ(liesZeile(), "ok") << zeile;
-    }
-
-  private:
-    std::string liesZeile() {
-        char puffer[256] = {};
-        if (lesen_ == nullptr || std::fgets(puffer, sizeof puffer, lesen_) == nullptr) return "";
-        std::string s = puffer;
-        if (!s.empty() && s.back() == '\n') s.pop_back();
-        return s;
-    }
-    pid_t pid_ = -1;
-    FILE* schreiben_ = nullptr;
-    FILE* lesen_ = nullptr;
-    std::uint32_t id_ = 0;
 };
 
 // What a stream delivered, for the test thread to inspect.
@@ -355,7 +244,7 @@ TEST_F(X11FensterStromTest, FilmsTheWindowsOwnContentScaledToFitAlsoWhenCovered)
     // Redirected while covered, the window is exposed and repaints itself: its
     // first picture may come before that.
     ASSERT_TRUE(m.warteAufFarben({{440, 200, kQuadrant[0]}, {840, 600, kQuadrant[3]}}));
-    quadrat.befehl("farbe 10e0e0");
+    EXPECT_TRUE(quadrat.befehl("farbe 10e0e0"));
     ASSERT_TRUE(m.warteAufBilder(1));
     EXPECT_TRUE(m.farbeBei(640, 400, Farbe{0x10, 0xe0, 0xe0}));
     EXPECT_TRUE(m.farbeBei(100, 400, kSchwarz));
@@ -372,7 +261,7 @@ TEST_F(X11FensterStromTest, FilmsTheWindowsOwnContentScaledToFitAlsoWhenCovered)
     EXPECT_TRUE(m.farbeBei(960, 520, kQuadrant[3]));
 
     // Resized to a larger square: bars beside it again (1000 × 1000 becomes 800 × 800).
-    breit.befehl("groesse 1000x1000");
+    EXPECT_TRUE(breit.befehl("groesse 1000x1000"));
     // The picture right after the resize may still lack the repainted content.
     ASSERT_TRUE(m.warteAufFarben({{100, 400, kSchwarz}, {440, 200, kQuadrant[0]}}));
     EXPECT_TRUE(m.farbeBei(100, 400, kSchwarz));
@@ -382,7 +271,7 @@ TEST_F(X11FensterStromTest, FilmsTheWindowsOwnContentScaledToFitAlsoWhenCovered)
 
     // A window that cannot be filmed leaves the stream on the one it had.
     EXPECT_THROW(strom->wechsleFenster(0x7ffff0u), PlattformFehler);
-    breit.befehl("farbe 303030");
+    EXPECT_TRUE(breit.befehl("farbe 303030"));
     ASSERT_TRUE(m.warteAufBilder(1));
     EXPECT_TRUE(m.farbeBei(640, 400, Farbe{0x30, 0x30, 0x30}));
     strom->stoppe();
@@ -415,7 +304,7 @@ TEST_F(X11FensterStromTest, AWindowThatGoesAwayEndsTheStreamWithAnError) {
         Mitschnitt m;
         auto strom = starte(f.id(), m);
         ASSERT_TRUE(m.warteAufBilder(1));
-        f.befehl("unmap");
+        EXPECT_TRUE(f.befehl("unmap"));
         ASSERT_TRUE(m.warteAufStop());
         EXPECT_NE(m.stopText().find("Fenster ist nicht mehr sichtbar"), std::string::npos)
             << m.stopText();
@@ -433,7 +322,7 @@ TEST_F(X11FensterStromTest, AWindowThatGoesAwayEndsTheStreamWithAnError) {
         Mitschnitt m;
         auto strom = starte(f.id(), m);
         ASSERT_TRUE(m.warteAufBilder(1));
-        f.befehl("zerstoere");
+        EXPECT_TRUE(f.befehl("zerstoere"));
         ASSERT_TRUE(m.warteAufStop());
         EXPECT_NE(m.stopText().find("Fenster wurde geschlossen"), std::string::npos)
             << m.stopText();
