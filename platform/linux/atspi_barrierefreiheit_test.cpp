@@ -27,6 +27,13 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:dbind_send_and_allow_reentry\nleak:libdbus-1.so\nleak:g_malloc0\n";
 }
 
+// glib is built without frame pointers: the fast unwinder stops at g_malloc, so
+// a leak report would carry no frame the list above could match. The slow one
+// follows the whole stack; ASAN_OPTIONS from the environment still win.
+extern "C" const char* __asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}
+
 namespace hoerspur {
 namespace {
 
