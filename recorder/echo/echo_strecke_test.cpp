@@ -262,25 +262,28 @@ TEST(EchoStrecke, GoldenOutputOfAFixedCall) {
     }
     EXPECT_EQ(an.bloecke, 1500 + 17);  // the postfilter's look-ahead is flushed at the end
     EXPECT_EQ(aus.bloecke, 1500 + 1);
-    const std::uint64_t probe = fftProbe();
-    if (probe != PROBE) {
-        GTEST_SKIP() << "the FFT library rounds differently on this machine (probe " << probe
-                     << "), so the fingerprints taken elsewhere do not apply";
+    // Where the FFT library rounds differently (another FFTW build or processor), the
+    // fingerprints taken here do not apply; the run must still land on the same values to
+    // within what rounding moves them (runs with other FFTW plans agree to 1e-9).
+    const bool gleicheRundung = fftProbe() == PROBE;
+    if (gleicheRundung) {
+        EXPECT_EQ(mitFilter.hash, MIT_NACHFILTER);
+        EXPECT_EQ(ohneFilter.hash, OHNE_NACHFILTER);
     }
-    EXPECT_EQ(mitFilter.hash, MIT_NACHFILTER);
-    EXPECT_EQ(ohneFilter.hash, OHNE_NACHFILTER);
+    const double toleranzWert = gleicheRundung ? 0.0 : 1e-5;
+    const double toleranzAnteil = gleicheRundung ? 0.0 : 1e-6;
     // A few samples, to see how far a changed run is off.
-    EXPECT_EQ(mitFilter.aus[150000], 0.221344352f);
-    EXPECT_EQ(mitFilter.aus[250000], -0.233919859f);
-    EXPECT_EQ(ohneFilter.aus[150000], 0.255318135f);
-    EXPECT_EQ(ohneFilter.aus[350000], 0.0818179399f);
+    EXPECT_NEAR(mitFilter.aus[150000], 0.221344352f, toleranzWert);
+    EXPECT_NEAR(mitFilter.aus[250000], -0.233919859f, toleranzWert);
+    EXPECT_NEAR(ohneFilter.aus[150000], 0.255318135f, toleranzWert);
+    EXPECT_NEAR(ohneFilter.aus[350000], 0.0818179399f, toleranzWert);
     EXPECT_EQ(an.vgKopien, 171);
     EXPECT_EQ(an.hgReset, 10);
     EXPECT_EQ(an.resets, 2);
-    EXPECT_EQ(an.leck, 0.19608060016981355);
-    EXPECT_EQ(an.torAnteil, 0.25972313777191824);
-    EXPECT_EQ(an.nahAnteil, 0.72775214238628871);
-    EXPECT_EQ(aus.leck, 0.12961891576952797);
+    EXPECT_NEAR(an.leck, 0.19608060016981355, toleranzAnteil);
+    EXPECT_NEAR(an.torAnteil, 0.25972313777191824, toleranzAnteil);
+    EXPECT_NEAR(an.nahAnteil, 0.72775214238628871, toleranzAnteil);
+    EXPECT_NEAR(aus.leck, 0.12961891576952797, toleranzAnteil);
 }
 
 }  // namespace
