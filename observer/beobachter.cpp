@@ -171,7 +171,8 @@ class Beobachter {
     // The participants list is often collapsed, and then its names are not in
     // the tree: open it, scan again, and put it back as it was.
     void panelAbtasten(Abtastung& a) {
-        if (!teilnehmerPanelUmschalten(bf_, prozesse_)) return;
+        BfElement knopf;
+        if (!teilnehmerPanelUmschalten(bf_, prozesse_, &knopf)) return;
         u_.schlafe(PANEL_PAUSE_SEKUNDEN);
         Abtastung b = abtaste(true);
         a.zeilen.insert(a.zeilen.end(), std::make_move_iterator(b.zeilen.begin()),
@@ -180,8 +181,16 @@ class Beobachter {
         a.roh.insert(a.roh.end(), std::make_move_iterator(b.roh.begin()),
                      std::make_move_iterator(b.roh.end()));
         a.gekappt = a.gekappt || b.gekappt;
-        teilnehmerPanelUmschalten(bf_, prozesse_);
-        befund("Teilnehmer-Panel kurz abgetastet und Ausgangszustand wiederhergestellt.");
+        // The same button again: a new search could meet another "participants"
+        // button inside the opened list. Only when that press fails is it looked for
+        // anew, and the file says so when the panel could not be put back.
+        if (bf_.fuehreAus(knopf, "AXPress") || teilnehmerPanelUmschalten(bf_, prozesse_)) {
+            befund("Teilnehmer-Panel kurz abgetastet und Ausgangszustand wiederhergestellt.");
+        } else {
+            befund(
+                "Teilnehmer-Panel kurz abgetastet; Ausgangszustand nicht wiederhergestellt "
+                "(erneutes Druecken schlug fehl).");
+        }
     }
 
     void schreibeZeile(const Abtastung& a) {

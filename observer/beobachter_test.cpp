@@ -372,6 +372,50 @@ TEST_F(Beobachter, AStopDuringTheWaitEndsAtOnceWithTheClosingReport) {
     EXPECT_TRUE(frueh.bf.aktionen().empty());
 }
 
+// Putting the panel back presses the button that opened it, even when the opened
+// list (here ahead of it in the tree) holds another "participants" button; and the
+// findings say so when the panel could not be put back.
+TEST_F(Beobachter, ThePanelIsPutBackWithTheButtonThatOpenedIt) {
+    auto szenario = [](std::optional<double> clientBis) {
+        std::vector<SimKnoten> knopfUndPanel = teilnehmerPanel({"Anna Berg", "Carla Diaz"});
+        SimKnoten einladen = simKnoten("AXButton", "Invite participants");
+        einladen.id = "einladen";
+        einladen.aktionen["AXPress"] = SimAktion{true, {}};
+        knopfUndPanel[1].kind(std::move(einladen));
+        SimBaumSzenario s;
+        s.prozesse.push_back({0.0, psZeile(ZOOM, ZOOM_PFAD)});
+        s.anwendungen.push_back(
+            anwendungMit(ZOOM, {kachel("Anna Berg, Video on"), std::move(knopfUndPanel[1]),
+                                std::move(knopfUndPanel[0])}));
+        s.anwendungen.back().bisSekunden = clientBis;
+        return s;
+    };
+    auto panelBefund = [this] {
+        for (const std::string& z : befund()) {
+            if (z.rfind("Teilnehmer-Panel", 0) == 0) return z;
+        }
+        return std::string("<keiner>");
+    };
+
+    SimWelt welt(szenario(std::nullopt));
+    EXPECT_EQ(welt.starte(ordner_, {"--einmal"}), 0);
+    EXPECT_EQ(welt.bf.aktionen(),
+              (std::vector<std::string>{"AXPress teilnehmer-knopf", "AXPress teilnehmer-knopf"}));
+    EXPECT_TRUE(welt.bf.knoten(ZOOM, "panel")->versteckt);
+    EXPECT_EQ(panelBefund(),
+              "Teilnehmer-Panel kurz abgetastet und Ausgangszustand wiederhergestellt.");
+
+    // The client goes away while the panel is open: nothing can be pressed.
+    std::filesystem::remove_all(ordner_);
+    std::filesystem::create_directory(ordner_);
+    SimWelt weg(szenario(0.5));
+    EXPECT_EQ(weg.starte(ordner_, {"--einmal"}), 0);
+    EXPECT_EQ(weg.bf.aktionen(), (std::vector<std::string>{"AXPress teilnehmer-knopf"}));
+    EXPECT_EQ(panelBefund(),
+              "Teilnehmer-Panel kurz abgetastet; Ausgangszustand nicht wiederhergestellt "
+              "(erneutes Druecken schlug fehl).");
+}
+
 TEST_F(Beobachter, TheSelfTestLeavesThePanelAloneButDumpsTheTree) {
     SimWelt welt(call());
     EXPECT_EQ(welt.starte(ordner_, {"--app", "CPTHOST", "--einmal"}), 0);

@@ -17,7 +17,10 @@ StopSignale::StopSignale() {
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    // A closed pipe or a file-size limit must fail the write, not end the program
+    // before the closing report.
     ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
     fd_ = ::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 

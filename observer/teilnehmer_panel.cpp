@@ -18,20 +18,22 @@ std::optional<BfElement> teilnehmerKnopf(Barrierefreiheit& bf, const BfElement& 
                                          int& knoten) {
     if (tiefe > KNOPF_MAX_TIEFE || knoten >= KNOPF_MAX_KNOTEN) return std::nullopt;
     knoten += 1;
+    // The role first: the four labels cost a call each and matter only on buttons.
     const std::string rolle = kleinschreibung(text(bf, element, "AXRole").value_or(""));
-    std::string beschriftung;
-    bool erstes = true;
-    for (const char* name : {"AXTitle", "AXDescription", "AXHelp", "AXIdentifier"}) {
-        if (auto t = text(bf, element, name)) {
-            if (!erstes) beschriftung += ' ';
-            erstes = false;
-            beschriftung += *t;
+    if (enthaelt(rolle, "button") || enthaelt(rolle, "taste")) {
+        std::string beschriftung;
+        bool erstes = true;
+        for (const char* name : {"AXTitle", "AXDescription", "AXHelp", "AXIdentifier"}) {
+            if (auto t = text(bf, element, name)) {
+                if (!erstes) beschriftung += ' ';
+                erstes = false;
+                beschriftung += *t;
+            }
         }
-    }
-    beschriftung = kleinschreibung(beschriftung);
-    if ((enthaelt(rolle, "button") || enthaelt(rolle, "taste")) &&
-        (enthaelt(beschriftung, "teilnehmer") || enthaelt(beschriftung, "participants"))) {
-        return element;
+        beschriftung = kleinschreibung(beschriftung);
+        if (enthaelt(beschriftung, "teilnehmer") || enthaelt(beschriftung, "participants")) {
+            return element;
+        }
     }
     for (const BfElement& kind : kinder(bf, element)) {
         if (auto knopf = teilnehmerKnopf(bf, kind, tiefe + 1, knoten)) return knopf;
@@ -39,7 +41,8 @@ std::optional<BfElement> teilnehmerKnopf(Barrierefreiheit& bf, const BfElement& 
     return std::nullopt;
 }
 
-bool teilnehmerPanelUmschalten(Barrierefreiheit& bf, const std::vector<ZoomProzess>& prozesse) {
+bool teilnehmerPanelUmschalten(Barrierefreiheit& bf, const std::vector<ZoomProzess>& prozesse,
+                               BfElement* gedrueckt) {
     for (const ZoomProzess& p : prozesse) {
         const BfElement app = bf.anwendung(p.pid);
         bf.setzeZeitlimit(app, ZEITLIMIT_SEKUNDEN);
@@ -47,7 +50,10 @@ bool teilnehmerPanelUmschalten(Barrierefreiheit& bf, const std::vector<ZoomProze
         for (const BfElement& wurzel : alleWurzeln(bf, app)) {
             int knoten = 0;
             const auto knopf = teilnehmerKnopf(bf, wurzel, 0, knoten);
-            if (knopf && bf.fuehreAus(*knopf, "AXPress")) return true;
+            if (knopf && bf.fuehreAus(*knopf, "AXPress")) {
+                if (gedrueckt != nullptr) *gedrueckt = *knopf;
+                return true;
+            }
         }
     }
     return false;

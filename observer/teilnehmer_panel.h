@@ -25,7 +25,9 @@ std::optional<BfElement> teilnehmerKnopf(Barrierefreiheit& bf, const BfElement& 
                                          int& knoten);
 
 // Presses the first participants button found in the processes' trees; true when
-// a press succeeded. A failing press moves on to the next root.
-bool teilnehmerPanelUmschalten(Barrierefreiheit& bf, const std::vector<ZoomProzess>& prozesse);
+// a press succeeded, and then the pressed button goes to `gedrueckt` when given. A
+// failing press moves on to the next root.
+bool teilnehmerPanelUmschalten(Barrierefreiheit& bf, const std::vector<ZoomProzess>& prozesse,
+                               BfElement* gedrueckt = nullptr);
 
 }  // namespace hoerspur
