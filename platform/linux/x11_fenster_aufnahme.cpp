@@ -70,8 +70,11 @@ class Leser {
 
     // Nothing when the window cannot be read now (unviewable, resized under us, gone).
     std::optional<BgraBild> lies(const Ziel& z) {
+        // The segment first: naming the pixmap of a window that is not viewable
+        // fails, and that error must not be taken for a refused segment.
+        const bool geteilt = shm_ && bereiteSegmentVor(z);
         const Pixmap pixmap = XCompositeNameWindowPixmap(anzeige_, z.id);
-        if (shm_ && bereiteSegmentVor(z)) {
+        if (geteilt) {
             const Bool gelesen = XShmGetImage(anzeige_, pixmap, bild_, 0, 0, AllPlanes);
             XFreePixmap(anzeige_, pixmap);
             if (falle_.pruefe() != 0 || !gelesen) return std::nullopt;
@@ -120,6 +123,7 @@ class Leser {
             segment_.shmid = id;
             segment_.shmaddr = static_cast<char*>(adresse);
             segment_.readOnly = False;
+            falle_.pruefe();  // earlier requests' errors are not the attach's
             XShmAttach(anzeige_, &segment_);
             const int fehler = falle_.pruefe();
             // Marked for removal now: the kernel frees it once both sides detach,
@@ -315,7 +319,9 @@ class Zeiger {
         const std::size_t n =
             static_cast<std::size_t>(formBreite_) * static_cast<std::size_t>(formHoehe_);
         form_.resize(n * 4);
-        gesichert_.resize(n * 4);
+        // Never shrinks: what the last cursor covered is put back after this,
+        // with that cursor's size.
+        if (gesichert_.size() < n * 4) gesichert_.resize(n * 4);
         for (std::size_t i = 0; i < n; ++i) {
             // ARGB in the low 32 bits of each long, alpha premultiplied.
             const auto p = static_cast<std::uint32_t>(bild->pixels[i]);

@@ -130,10 +130,13 @@ void WindowVideoCapture::writerAnlegen() {
     writer_ = std::move(w);
 }
 
-// On the stream's thread. Allocates nothing per frame; the lock is held only
-// while the writer takes or refuses the picture, which never waits.
+// On the stream's thread. Allocates nothing per frame (the copy of a refused
+// picture only when the picture size grows); the lock is held only while the
+// writer takes or refuses the picture, which never waits.
 void WindowVideoCapture::beiBild(const FensterBild& bild) {
-    if (bild.status != BildStatus::vollstaendig || bild.bild.leer()) return;
+    const bool neu = bild.status == BildStatus::vollstaendig && !bild.bild.leer();
+    const bool nachreichen = bild.status == BildStatus::unveraendert && hatNachzureichen_;
+    if (!neu && !nachreichen) return;
     std::lock_guard l(bildMutex_);
     if (!writer_) return;
     if (!basis_) {
@@ -148,9 +151,14 @@ void WindowVideoCapture::beiBild(const FensterBild& bild) {
         }
         writer_->starteSitzung(*basis_);
     }
-    if (writer_->status() == SchreiberStatus::schreibt && writer_->bereitFuerMehr() &&
-        writer_->haengeAn(bild.bild, bild.praesentationSekunden)) {
+    if (writer_->status() != SchreiberStatus::schreibt) return;
+    const BgraBild zeigen = neu ? bild.bild : nachzureichen_.bild();
+    if (writer_->bereitFuerMehr() && writer_->haengeAn(zeigen, bild.praesentationSekunden)) {
         ++frames_;
+        hatNachzureichen_ = false;
+    } else if (neu) {
+        nachzureichen_.setzeGroesse(bild.bild.breite, bild.bild.hoehe);
+        hatNachzureichen_ = nachzureichen_.kopiereVon(bild.bild);
     }
 }
 

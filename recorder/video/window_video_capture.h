@@ -30,6 +30,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/bgra_bild.h"
 #include "platform/plattform.h"
 #include "recorder/video/video_meldung.h"
 #include "recorder/video/wahl.h"
@@ -123,6 +124,10 @@ class WindowVideoCapture {
     std::unique_ptr<VideoSchreiber> writer_;
     std::optional<double> basis_;
     std::int64_t frames_ = 0;
+    // A new picture the busy writer refused: the stream sends only "unchanged"
+    // after it, so it goes in at the next tick instead of being lost.
+    BgraPuffer nachzureichen_;
+    std::atomic<bool> hatNachzureichen_{false};
 
     // unter zustand_
     mutable std::mutex zustand_;

@@ -480,6 +480,26 @@ TEST_F(VideoAufsicht, WriterFailuresNeverAnnounceAVideo) {
     EXPECT_EQ(ergebnis->frames, 4 * 15 + 1 - 3);
 }
 
+// A still window after a change the busy writer refused: the stream sends only
+// "unchanged" from then on, and the changed picture goes in at the next tick
+// instead of the old one standing in the file.
+TEST_F(VideoAufsicht, APictureTheBusyWriterRefusedGoesInAtTheNextTick) {
+    desktop({{7, "Zoom Meeting"}});
+    szenario_.fensterVideo.statusVon = [](std::uint64_t k) {
+        return k < 2 ? BildStatus::vollstaendig : BildStatus::unveraendert;
+    };
+    szenario_.videoSchreiber.beschaeftigtBeiAbfrage = {1};
+    starte();
+    laufeBis(2);
+    const auto ergebnis = stoppe();
+    ASSERT_TRUE(ergebnis);
+    EXPECT_EQ(ergebnis->frames, 2);
+    const auto stand = umgebung_.videoSchreiber->stand();
+    ASSERT_EQ(stand.zeiten.size(), 2u);
+    // Taken one tick (1/15 s) after it was refused.
+    EXPECT_NEAR(stand.zeiten[1] - stand.zeiten[0], 2.0 / 15.0, 1e-6);
+}
+
 TEST_F(VideoAufsicht, StopWhileStillWaitingEndsAtOnce) {
     desktop({{1, "Zoom"}});
     starte();
