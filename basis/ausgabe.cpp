@@ -44,10 +44,17 @@ int schreibeGanz(int fd, std::string_view text) {
     return 0;
 }
 
+// Log lines carry outside text (window titles, library errors): a line feed or
+// carriage return in it must not start a line of its own for the reader, so
+// control characters other than tab become spaces. Event lines are escaped JSON
+// and pass unchanged.
 std::string mitZeilenende(std::string_view line) {
     std::string ganz;
     ganz.reserve(line.size() + 1);
-    ganz.append(line);
+    for (const char c : line) {
+        const auto u = static_cast<unsigned char>(c);
+        ganz.push_back((u < 0x20 && c != '\t') || u == 0x7f ? ' ' : c);
+    }
     ganz.push_back('\n');
     return ganz;
 }

@@ -23,8 +23,10 @@ TEST(EmitAndLog, EachCallIsOneCompleteLine) {
     emit("");
     emit("{\"event\":\"done\"}");
     log("[hoerspur] Test");
+    // A window title with a line feed cannot forge a line of its own.
+    log("[hoerspur] Bild: Zoom\n[hoerspur] Stop\r\x01\tx");
     EXPECT_EQ(m.ereignisText(), "\n{\"event\":\"done\"}\n");
-    EXPECT_EQ(m.logText(), "[hoerspur] Test\n");
+    EXPECT_EQ(m.logText(), "[hoerspur] Test\n[hoerspur] Bild: Zoom [hoerspur] Stop  \tx\n");
 }
 
 TEST(EmitAndLog, LinesFromManyThreadsNeverInterleave) {
