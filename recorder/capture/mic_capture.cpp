@@ -63,6 +63,7 @@ void MicCapture::stop() {
 
 void MicCapture::gestoert(const std::string& fehlerText) {
     log("[hoerspur] Mikrofon gestoppt: " + fehlerText);
+    ++stoerungen_;
     ausgefallen_ = true;
     if (!kern_->gestoppt) wiederverbindung_.ausgefallen();
 }
@@ -71,6 +72,7 @@ bool MicCapture::wiederverbinden() {
     std::lock_guard<std::mutex> halten(startMutex_);
     if (kern_->gestoppt) return true;
     engine_->stoppe();  // what is left of the stream that ended
+    const std::uint64_t stoerungenVorher = stoerungen_;
     try {
         engine_->starte();
     } catch (const PlattformFehler& f) {
@@ -87,6 +89,8 @@ bool MicCapture::wiederverbinden() {
     }
     fehlschlagGemeldet_ = false;
     ausgefallen_ = false;
+    // A failure of the new stream counted before its flag was set: keep it.
+    if (stoerungen_ != stoerungenVorher) ausgefallen_ = true;
     log("[hoerspur] Mikrofon wieder verbunden");
     return true;
 }

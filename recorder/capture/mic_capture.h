@@ -87,6 +87,9 @@ class MicCapture {
     const std::shared_ptr<Kern> kern_;
 
     std::atomic<bool> ausgefallen_{false};
+    // Failures reported so far: a reconnection clears ausgefallen_ only when no
+    // new stream failed while it started.
+    std::atomic<std::uint64_t> stoerungen_{0};
 
     // Held while the engine is being started (start() or an attempt), never by stop().
     std::mutex startMutex_;

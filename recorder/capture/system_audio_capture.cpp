@@ -95,6 +95,7 @@ std::unique_ptr<SystemAudioStrom> SystemAudioCapture::starteStrom() {
         // Streams are stopped before this object goes, so `this` outlives the call.
         [this](const std::string& fehlerText) {
             log("[hoerspur] SCStream gestoppt: " + fehlerText);
+            ++stoerungen_;
             ausgefallen_ = true;
             wiederverbindung_.ausgefallen();
         });
@@ -109,6 +110,7 @@ bool SystemAudioCapture::wiederverbinden() {
         alt = std::move(strom_);
     }
     if (alt) alt->stoppe();  // what is left of the stream that ended
+    const std::uint64_t stoerungenVorher = stoerungen_;
     std::unique_ptr<SystemAudioStrom> neu;
     try {
         neu = starteStrom();
@@ -129,6 +131,8 @@ bool SystemAudioCapture::wiederverbinden() {
             strom_ = std::move(neu);
             fehlschlagGemeldet_ = false;
             ausgefallen_ = false;
+            // A failure of the new stream counted before its flag was set: keep it.
+            if (stoerungen_ != stoerungenVorher) ausgefallen_ = true;
         }
     }
     if (verworfen) {

@@ -99,6 +99,9 @@ class SystemAudioCapture {
     bool gestoppt_ = false;
 
     std::atomic<bool> ausgefallen_{false};
+    // Failures reported so far: a reconnection clears ausgefallen_ only when no
+    // new stream failed while it started.
+    std::atomic<std::uint64_t> stoerungen_{0};
 
     // Held while a stream is being started (start() or an attempt), never by stop().
     std::mutex startMutex_;
