@@ -196,13 +196,14 @@ void Aufnahme::stopAufgabe() {
     const double jetzt = plattform_.hostSekunden();
     if (sysCap_->ausgefallen()) systemBlock(zeitThem_->einordnen({}, jetzt, 0.0));
     if (micCap_->ausgefallen()) mikroBlock(zeitMe_->einordnen({}, jetzt, 0.0));
-    // Bounded: a hanging X server or encoder costs the video, never the audio.
-    const std::optional<VideoErgebnis> video = vidCap_->stop(VIDEO_STOP_FRIST);
+    // The audio first: a hanging X server or encoder must not hold up the raw
+    // file or the last chunks, and costs the video at most its bounded wait.
     echoQueue_->sync([this] {
         if (strecke_) strecke_->abschliessen();
         if (rohWav_) rohWav_->schliessen();
     });
     themQueue_->sync([] {});
+    const std::optional<VideoErgebnis> video = vidCap_->stop(VIDEO_STOP_FRIST);
     if (video) emitSolangeOffen(zeileVideo(video->pfad, video->frames, video->quelle));
     themChunker_->finalizeRemainder();
     meChunker_->finalizeRemainder();
@@ -255,9 +256,30 @@ void Aufnahme::beiEnde(std::function<void()> melder) {
     if (schonZuEnde && melder) melder();
 }
 
+namespace {
+
+// A long outage comes back as one block of silence (an hour is 57.6 million
+// samples): it is handed on in pieces, so that the queues' work and the buffers
+// of the echo path, chunkers and raw file stay at the size of one piece.
+constexpr std::size_t MAX_STUECK = 16000;
+
+template <typename Weiter>
+bool inStuecken(const std::vector<float>& block, Weiter weiter) {
+    if (block.size() <= MAX_STUECK) return false;
+    for (std::size_t i = 0; i < block.size(); i += MAX_STUECK) {
+        const std::size_t ende = std::min(block.size(), i + MAX_STUECK);
+        weiter(std::vector<float>(block.begin() + static_cast<std::ptrdiff_t>(i),
+                                  block.begin() + static_cast<std::ptrdiff_t>(ende)));
+    }
+    return true;
+}
+
+}  // namespace
+
 // On the system audio delivery thread: no file work here.
 void Aufnahme::systemBlock(std::vector<float> block) {
     if (block.empty()) return;
+    if (inStuecken(block, [this](std::vector<float> s) { systemBlock(std::move(s)); })) return;
     if (strecke_) {
         themQueue_->async([this, block] { themChunker_->append(block); });
         echoQueue_->async([this, b = std::move(block)] { strecke_->referenz(b); });
@@ -270,6 +292,7 @@ void Aufnahme::systemBlock(std::vector<float> block) {
 // the echo path; the raw file and the "me" chunker live on the echo queue.
 void Aufnahme::mikroBlock(std::vector<float> block) {
     if (block.empty()) return;
+    if (inStuecken(block, [this](std::vector<float> s) { mikroBlock(std::move(s)); })) return;
     echoQueue_->async([this, b = std::move(block)] {
         if (rohWav_) rohWav_->schreiben(b);
         if (strecke_) {
