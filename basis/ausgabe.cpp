@@ -1,6 +1,5 @@
 #include "basis/ausgabe.h"
 
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "basis/datei_schreiben.h"
+
 namespace hoerspur {
 
 namespace {
@@ -22,26 +23,9 @@ namespace {
 std::atomic<int> gEreignisFd{1};
 std::atomic<int> gLogFd{2};
 
-// Writes all of `text` with write(2), continuing after short writes, signals and a
-// descriptor that the reader made non-blocking. 0 or the errno of the failure.
+// 0 or the errno of the failure.
 int schreibeGanz(int fd, std::string_view text) {
-    const char* p = text.data();
-    size_t rest = text.size();
-    while (rest > 0) {
-        const ssize_t n = ::write(fd, p, rest);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                pollfd warte{fd, POLLOUT, 0};
-                (void)::poll(&warte, 1, -1);
-                continue;
-            }
-            return errno;
-        }
-        p += n;
-        rest -= static_cast<size_t>(n);
-    }
-    return 0;
+    return schreibeAlles(fd, text.data(), text.size()) ? 0 : errno;
 }
 
 // Log lines carry outside text (window titles, library errors): a line feed or

@@ -58,19 +58,8 @@ std::string isoZeit(std::int64_t unixMs) {
 }
 
 bool schreibeAtomar(const std::string& pfad, const std::string& inhalt) {
-    const std::size_t schnitt = pfad.find_last_of('/');
-    const std::string ordner = schnitt == std::string::npos ? "" : pfad.substr(0, schnitt + 1);
-    const std::string name = schnitt == std::string::npos ? pfad : pfad.substr(schnitt + 1);
-    const std::string temp = ordner + "." + name + ".neu." + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool geschrieben = schreibeAlles(fd, inhalt.data(), inhalt.size()) && ::fsync(fd) == 0;
-    const bool geschlossen = ::close(fd) == 0;
-    if (!geschrieben || !geschlossen || ::rename(temp.c_str(), pfad.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return schreibeGanzeDatei(
+        pfad, {reinterpret_cast<const std::uint8_t*>(inhalt.data()), inhalt.size()});
 }
 
 Befund::Befund(std::string pfad, std::function<std::int64_t()> unixMs)

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "basis/datei_schreiben.h"
 #include "platform/linux/ffmpeg_fehler.h"
 #include "platform/linux/yuv_wandler.h"
 
@@ -50,17 +51,7 @@ using IoDaten = std::uint8_t*;
 
 int schreibeAufFd(void* opaque, IoDaten daten, int bytes) {
     const int fd = *static_cast<int*>(opaque);
-    int geschrieben = 0;
-    while (geschrieben < bytes) {
-        const ssize_t n =
-            ::write(fd, daten + geschrieben, static_cast<size_t>(bytes - geschrieben));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return AVERROR(errno);
-        }
-        geschrieben += static_cast<int>(n);
-    }
-    return geschrieben;
+    return schreibeAlles(fd, daten, static_cast<std::size_t>(bytes)) ? bytes : AVERROR(errno);
 }
 
 std::int64_t sucheInFd(void* opaque, std::int64_t position, int woher) {

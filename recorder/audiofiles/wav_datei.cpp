@@ -45,112 +45,6 @@ bool istKennung(const std::uint8_t* quelle, const char (&kennung)[5]) {
     return std::memcmp(quelle, kennung, 4) == 0;
 }
 
-std::string ordnerVon(const std::string& pfad) {
-    const std::size_t schnitt = pfad.find_last_of('/');
-    if (schnitt == std::string::npos) return ".";
-    if (schnitt == 0) return "/";
-    return pfad.substr(0, schnitt);
-}
-
-// A name beside `pfad` that no other writer of this process or another one picks.
-std::string hilfsName(const std::string& pfad) {
-    static std::atomic<unsigned> zaehler{0};
-    const std::size_t schnitt = pfad.find_last_of('/');
-    const std::string ordner = schnitt == std::string::npos ? "" : pfad.substr(0, schnitt + 1);
-    const std::string name = schnitt == std::string::npos ? pfad : pfad.substr(schnitt + 1);
-    return ordner + "." + name + "." + std::to_string(::getpid()) + "." +
-           std::to_string(zaehler.fetch_add(1)) + ".tmp";
-}
-
-// Gives the unnamed file `fd` the name `pfad`, replacing a file of that name.
-// False with errno set when it cannot be named.
-bool benenne(int fd, const std::string& pfad) {
-    const std::string quelle = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, quelle.c_str(), AT_FDCWD, pfad.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        return true;
-    }
-    if (errno != EEXIST) return false;
-    // Linking never replaces; a second name and a rename do, in one step.
-    const std::string hilf = hilfsName(pfad);
-    if (::linkat(AT_FDCWD, quelle.c_str(), AT_FDCWD, hilf.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        return false;
-    }
-    if (::rename(hilf.c_str(), pfad.c_str()) != 0) {
-        const int fehler = errno;
-        ::unlink(hilf.c_str());
-        errno = fehler;
-        return false;
-    }
-    return true;
-}
-
-// The bytes on the disk before the file gets its name: otherwise a power cut
-// after the naming can leave an announced chunk empty. File systems that cannot
-// sync (EINVAL) have nothing to wait for.
-bool aufDiePlatte(int fd) {
-    while (::fdatasync(fd) != 0) {
-        if (errno == EINTR) continue;
-        return errno == EINVAL || errno == EROFS;
-    }
-    return true;
-}
-
-// For file systems without unnamed files: a hidden name, renamed once complete.
-void schreibeUeberHilfsnamen(const std::string& pfad, std::span<const std::uint8_t> inhalt) {
-    const std::string hilf = hilfsName(pfad);
-    const int fd = ::open(hilf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) throw posixFehler(pfad, errno);
-    bool ok = schreibeAlles(fd, inhalt.data(), inhalt.size()) && aufDiePlatte(fd);
-    int fehler = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        fehler = errno;
-    }
-    if (ok && ::rename(hilf.c_str(), pfad.c_str()) != 0) {
-        ok = false;
-        fehler = errno;
-    }
-    if (!ok) {
-        ::unlink(hilf.c_str());
-        throw posixFehler(pfad, fehler);
-    }
-}
-
-// Makes `pfad` hold exactly `inhalt`, or leaves it as it was: the bytes go into an
-// unnamed file in the same folder, which gets its name only once it is complete. A
-// crash or a full disk so never leaves a partial file under `pfad`.
-void schreibeGanzeDatei(const std::string& pfad, std::span<const std::uint8_t> inhalt) {
-    const int fd = ::open(ordnerVon(pfad).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
-            schreibeUeberHilfsnamen(pfad, inhalt);
-            return;
-        }
-        throw posixFehler(pfad, errno);
-    }
-    if (!schreibeAlles(fd, inhalt.data(), inhalt.size()) || !aufDiePlatte(fd)) {
-        const int fehler = errno;
-        ::close(fd);  // the unnamed file goes with it
-        throw posixFehler(pfad, fehler);
-    }
-    if (!benenne(fd, pfad)) {
-        const int fehler = errno;
-        ::close(fd);
-        // Without /proc the file cannot be named; write it the other way.
-        if (fehler == ENOENT) {
-            schreibeUeberHilfsnamen(pfad, inhalt);
-            return;
-        }
-        throw posixFehler(pfad, fehler);
-    }
-    // A failing close can mean the data never reached the disk.
-    if (::close(fd) != 0 && errno != EINTR) {
-        const int fehler = errno;
-        ::unlink(pfad.c_str());
-        throw posixFehler(pfad, fehler);
-    }
-}
-
 std::optional<std::vector<std::uint8_t>> leseDatei(const std::string& pfad) {
     const int fd = ::open(pfad.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
@@ -246,7 +140,7 @@ void writeWav(std::span<const float> samples, double rate, const std::string& pf
         ziel += 2;
     }
 
-    schreibeGanzeDatei(pfad, puffer);
+    if (!schreibeGanzeDatei(pfad, puffer)) throw posixFehler(pfad, errno);
 }
 
 std::optional<std::vector<float>> liesWavAusBytes(std::span<const std::uint8_t> datei) {
