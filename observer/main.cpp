@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     const auto bf = atspiBarrierefreiheit();
     BeobachterUmgebung umgebung = systemUmgebung(*bf, signale);
     const int status = namenspaeher(std::vector<std::string>(argv, argv + argc), umgebung);
+    bf->stelleZurueck();
     // Every file is closed and every line written; library teardown may block on
     // a bus that went away, so nothing of it runs.
     std::_Exit(status);

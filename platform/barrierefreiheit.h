@@ -69,6 +69,10 @@ class Barrierefreiheit {
 
     // Whether both handles name the same element.
     virtual bool gleich(const BfElement& a, const BfElement& b) = 0;
+
+    // At the end of a run: undoes what setze() changed beyond the application
+    // (a desktop-wide switch that would otherwise outlive the run). Bounded.
+    virtual void stelleZurueck() {}
 };
 
 }  // namespace hoerspur

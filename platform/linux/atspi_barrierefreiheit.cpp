@@ -25,6 +25,8 @@ namespace {
 // Calls during the trust check; the bus launcher may need a moment to start.
 constexpr int PRUEF_ZEITLIMIT_MS = 5000;
 constexpr int STANDARD_ZEITLIMIT_MS = 1500;
+// The end of a run waits at most this long to put the desktop's switch back.
+constexpr int ZURUECK_ZEITLIMIT_MS = 1000;
 // More children than one walk can visit are never needed.
 constexpr int MAX_KINDER = 6000;
 // Longer texts are cut: a document's whole text is no participant's name.
@@ -321,6 +323,10 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
                std::strcmp(x->obj->parent.path, y->obj->parent.path) == 0;
     }
 
+    void stelleZurueck() override {
+        if (eingeschaltet_) eingeschaltet_ = !setzeIsEnabled(false, ZURUECK_ZEITLIMIT_MS);
+    }
+
   private:
     static BfElement leer() { return std::make_shared<AtspiKnoten>(nullptr, true); }
 
@@ -392,6 +398,14 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
         } catch (const PlattformFehler&) {
             return false;
         }
+        // The switch is the desktop's and is kept across sessions: what this run
+        // turned on, it turns off again at its end.
+        if (!setzeIsEnabled(true, STANDARD_ZEITLIMIT_MS)) return false;
+        eingeschaltet_ = true;
+        return true;
+    }
+
+    bool setzeIsEnabled(bool an, int zeitlimitMs) {
         Nachricht frage(
             dbus_message_new_method_call(A11Y_BUS_NAME, A11Y_BUS_PFAD, EIGENSCHAFTEN, "Set"));
         if (frage.m == nullptr) return false;
@@ -399,16 +413,16 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
         const char* name = "IsEnabled";
         DBusMessageIter iter;
         DBusMessageIter variante;
-        dbus_bool_t wahr = TRUE;
+        dbus_bool_t wert = an ? TRUE : FALSE;
         dbus_message_iter_init_append(frage.m, &iter);
         dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &schnittstelle);
         dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &name);
         dbus_message_iter_open_container(&iter, DBUS_TYPE_VARIANT, "b", &variante);
-        dbus_message_iter_append_basic(&variante, DBUS_TYPE_BOOLEAN, &wahr);
+        dbus_message_iter_append_basic(&variante, DBUS_TYPE_BOOLEAN, &wert);
         dbus_message_iter_close_container(&iter, &variante);
         DFehler f;
-        Nachricht antwort(dbus_connection_send_with_reply_and_block(sitzung_.get(), frage.m,
-                                                                    STANDARD_ZEITLIMIT_MS, &f.e));
+        Nachricht antwort(
+            dbus_connection_send_with_reply_and_block(sitzung_.get(), frage.m, zeitlimitMs, &f.e));
         return antwort.m != nullptr;
     }
 
@@ -600,6 +614,7 @@ class AtspiBarrierefreiheit : public Barrierefreiheit {
 
     bool geprueft_ = false;
     bool verbunden_ = false;
+    bool eingeschaltet_ = false;  // this run turned the desktop's switch on
     BfFreigabe freigabe_;
     Verbindung sitzung_;
     std::map<std::string, int> zeitlimitMs_;    // by the application's bus name
