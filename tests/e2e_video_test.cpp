@@ -145,11 +145,17 @@ TEST_F(VideoEnde2Ende, FilmsTheMeetingWindowPausesWhileItIsGoneAndFinishesOnePla
     EXPECT_EQ(start["art"], "fenster");
     EXPECT_EQ(start["rang"], 1);
     EXPECT_EQ(start["grund"], "Zoom-Meetingfenster");
-    // Unmapped, the window leaves the window manager's list: no meeting app is open.
+    // Unmapped, the window leaves the window manager's list: no meeting app is
+    // open. A check that comes before the window manager has done so still sees
+    // the window, unmapped: the app is open, its meeting not visible.
     const auto pausen = ereignisse(r, "video_pause");
     ASSERT_EQ(pausen.size(), 1u);
-    EXPECT_EQ(pausen[0]["message"],
-              "kein Meetingfenster \u2013 kein Bild (keine Meeting-App offen)");
+    const std::string grund = pausen[0]["message"];
+    EXPECT_TRUE(grund == "kein Meetingfenster \u2013 kein Bild (keine Meeting-App offen)" ||
+                grund ==
+                    "kein Meetingfenster \u2013 kein Bild (Zoom offen, aber kein Meeting "
+                    "sichtbar)")
+        << grund;
     const auto wechsel = ereignisse(r, "video_wechsel");
     ASSERT_EQ(wechsel.size(), 1u);
     EXPECT_EQ(wechsel[0]["quelle"], ZOOM_QUELLE);
